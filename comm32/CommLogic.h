@@ -47,6 +47,9 @@ constexpr std::uint32_t kThreadStopWaitMs = 10000;
 // mode, below kCommReadThreadFrom a TReadThread, else a CommReadThread.
 constexpr std::uint16_t kOverlappedBelow = 10;
 constexpr std::uint16_t kCommReadThreadFrom = 100;
+// A comm-event wait that ends without an event (a pty under Wine ends every
+// wait so) is not renewed before this pause, so it cannot become a busy loop.
+constexpr std::uint32_t kEmptyEventPauseMs = 20;
 
 // The DCB flag word (fBinary .. fAbortOnError) built from the set alone.
 std::uint32_t DcbFlagWord(TFlags flags);
