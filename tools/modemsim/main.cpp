@@ -169,6 +169,12 @@ class Fd {
   explicit Fd(int fd = -1) : fd_(fd) {}
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
+  Fd(Fd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  Fd& operator=(Fd&& other) noexcept {
+    Reset(other.fd_);
+    other.fd_ = -1;
+    return *this;
+  }
   ~Fd() { Reset(); }
   int get() const { return fd_; }
   void Reset(int fd = -1) {
@@ -269,12 +275,8 @@ class Server {
     if (::openpty(&master, &slave, name, nullptr, nullptr) != 0)
       Fail(std::string("openpty: ") + std::strerror(errno), 1);
     master_.Reset(master);
-    // Held open for the whole run, so that the master never reads EIO while
-    // no client has the port open, and the line settings persist.
-    slave_.Reset(slave);
     slave_path_ = name;
     for (int fd : {master, slave}) {
-      ::fcntl(fd, F_SETFD, FD_CLOEXEC);
       termios t{};
       ::tcgetattr(fd, &t);
       ::cfmakeraw(&t);
@@ -282,11 +284,19 @@ class Server {
       ::cfsetospeed(&t, B115200);
       ::tcsetattr(fd, TCSANOW, &t);
     }
+    // The line settings stay with the pty while the master is open.
+    ::close(slave);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    // Opens and closes of the device node tell whether anyone listens.
+    // While no client has the device open, the master only reports a hang-up;
+    // an open of the device node is what ends that wait.
     notify_.Reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
-    if (notify_.get() >= 0 && ::inotify_add_watch(notify_.get(), name, IN_OPEN | IN_CLOSE) < 0)
+    if (notify_.get() >= 0 && ::inotify_add_watch(notify_.get(), name, IN_OPEN) < 0)
       notify_.Reset();
+  }
+
+  Fd OpenSlave() const {
+    return Fd(::open(slave_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
   }
 
   void Publish() {
@@ -310,8 +320,10 @@ class Server {
 
   void Loop() {
     for (;;) {
-      pollfd fds[3] = {
-          {signal_pipe[0], POLLIN, 0}, {notify_.get(), POLLIN, 0}, {master_.get(), POLLIN, 0}};
+      CheckClients();
+      pollfd fds[3] = {{signal_pipe[0], POLLIN, 0},
+                       {notify_.get(), POLLIN, 0},
+                       {listening_ ? master_.get() : -1, POLLIN, 0}};
       if (!out_.empty()) fds[2].events |= POLLOUT;
       int timeout = -1;
       if (!queue_.empty()) {
@@ -319,11 +331,14 @@ class Server {
                                                                                 Clock::now());
         timeout = wait.count() < 0 ? 0 : static_cast<int>(wait.count()) + 1;
       }
-      if (hang_up_) timeout = 10;
+      if (hang_up_ || !listening_) timeout = timeout < 0 ? 20 : std::min(timeout, 20);
       if (::poll(fds, 3, timeout) < 0 && errno != EINTR) Fail("poll failed", 1);
       if (fds[0].revents) return;
-      // Opens before reads: a client's open precedes its first byte.
-      if (fds[1].revents) WatchClients();
+      if (fds[1].revents) {
+        alignas(inotify_event) char buf[4096];
+        while (::read(notify_.get(), buf, sizeof buf) > 0) {
+        }
+      }
       if (fds[2].revents & POLLIN) ReadCommands();
       Release();
       if (!out_.empty()) Flush();
@@ -331,32 +346,27 @@ class Server {
     }
   }
 
-  void WatchClients() {
-    alignas(inotify_event) char buf[4096];
-    ssize_t n;
-    while ((n = ::read(notify_.get(), buf, sizeof buf)) > 0) {
-      for (char* p = buf; p < buf + n;) {
-        const auto* ev = reinterpret_cast<const inotify_event*>(p);
-        if (ev->mask & IN_OPEN) ++clients_;
-        if ((ev->mask & IN_CLOSE) && clients_ > 0 && --clients_ == 0) Drop();
-        p += sizeof(inotify_event) + ev->len;
+  // The master reports a hang-up exactly while no client has the device open.
+  void CheckClients() {
+    pollfd p{master_.get(), 0, 0};
+    const bool hung_up = ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+    if (hung_up && listening_) {
+      // The last client has gone. What it wrote is still answered (into the
+      // void); what it did not read is lost, as on a real line.
+      while (ReadCommands()) {
       }
+      Fd slave = OpenSlave();
+      ::tcflush(slave.get(), TCIFLUSH);
+      out_.clear();
+      for (auto& pending : queue_) pending.bytes.clear();
     }
+    listening_ = !hung_up;
   }
 
-  // The last client has gone: what it did not read is lost, as on a real line.
-  void Drop() {
-    ::tcflush(slave_.get(), TCIFLUSH);
-    out_.clear();
-    for (auto& p : queue_) p.bytes.clear();
-  }
-
-  bool Listening() const { return notify_.get() < 0 || clients_ > 0; }
-
-  void ReadCommands() {
+  bool ReadCommands() {
     char buf[4096];
     const ssize_t n = ::read(master_.get(), buf, sizeof buf);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     const std::string bytes(buf, static_cast<std::size_t>(n));
     state_.Received(bytes);
     const auto now = Clock::now();
@@ -368,6 +378,7 @@ class Server {
       Schedule(echo_at + std::chrono::milliseconds(config_.delay_ms), ex.reply + ex.extra,
                ex.hang_up);
     }
+    return true;
   }
 
   void Schedule(Clock::time_point due, std::string bytes, bool hang_up) {
@@ -378,9 +389,10 @@ class Server {
   void Release() {
     const auto now = Clock::now();
     while (!queue_.empty() && queue_.front().due <= now) {
-      if (Listening()) out_ += queue_.front().bytes;
+      if (listening_) out_ += queue_.front().bytes;
       if (queue_.front().hang_up) {
         hang_up_ = true;
+        drain_probe_ = OpenSlave();
         hang_up_deadline_ = now + std::chrono::seconds(2);
         queue_.clear();
         return;
@@ -402,15 +414,15 @@ class Server {
   bool Drained() const {
     int unread = 0;
     return out_.empty() &&
-           (!Listening() || (::ioctl(slave_.get(), FIONREAD, &unread) == 0 && unread == 0));
+           (!listening_ || (::ioctl(drain_probe_.get(), FIONREAD, &unread) == 0 && unread == 0));
   }
 
   Config config_;
   Modem modem_;
   StateFiles state_;
-  Fd master_, slave_, notify_;
+  Fd master_, notify_, drain_probe_;
   std::string slave_path_;
-  int clients_ = 0;
+  bool listening_ = false;
   std::deque<Pending> queue_;
   std::string out_;
   bool hang_up_ = false;
