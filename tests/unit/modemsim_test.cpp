@@ -273,7 +273,7 @@ TEST(ModemSim, ProfileFileDefinesAnotherFamilyAndFlagsOverrideIt) {
     EXPECT_EQ(StatusLine(port, "AT&V5"), "Land FRANCE (3D)");
   }
   {
-    Sim sim({"--ident", "OTHER", "--profile", profile, "--country", "3d", "--ath3", "abc"});
+    Sim sim({"--ident", "OTHER", "--profile=" + profile, "--country", "3d", "--ath3=abc"});
     ASSERT_TRUE(sim.ready());
     Port port(sim.link());
     EXPECT_EQ(StatusLine(port, "ATI5"), "OTHER");

@@ -79,8 +79,11 @@ std::string ReadFile(const std::string& path) {
 Config ParseArgs(int argc, char** argv) {
   Config c;
   // The profile file first, so that flags override it wherever they stand.
-  for (int i = 1; i + 1 < argc; ++i)
-    if (std::string(argv[i]) == "--profile") c.profile_file = argv[i + 1];
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--profile" && i + 1 < argc) c.profile_file = argv[i + 1];
+    if (a.rfind("--profile=", 0) == 0) c.profile_file = a.substr(10);
+  }
   if (!c.profile_file.empty()) {
     const std::string error = modemsim::ApplyProfileText(ReadFile(c.profile_file), c.profile);
     if (!error.empty()) Fail(c.profile_file + ": " + error);
