@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <random>
 #include <set>
 
 namespace {
@@ -217,29 +216,6 @@ TEST(CountryIni, MalformedFiles) {
   }
   auto many = Load(ManyEntries(500));
   EXPECT_EQ(many.tables.CtyNames[100], "N100");
-}
-
-TEST(CountryIni, RandomBytesNeverBreakTheTable) {
-  std::mt19937 rng(4711);
-  for (int round = 0; round < 200; ++round) {
-    std::string text = "[FAXLINK 336]\r\n";
-    size_t n = rng() % 4000;
-    for (size_t i = 0; i < n; ++i) text += static_cast<char>(rng() % 256);
-    TCountryTables t;
-    t.LoadFromText(kIdent, text);
-    ASSERT_LE(t.CtyCount, TCountryTables::kSlots);
-    for (int i = 0; i < t.CtyCount; ++i) {
-      ASSERT_FALSE(t.CtyKeys[i].empty());
-      ASSERT_LT(t.CtyKeys[i].size() + t.CtyNames[i].size(), TCountryTables::kLineMax);
-      ASSERT_LE(t.CtyCodes[i], 255);
-      ASSERT_EQ(t.CtyNames[i].find_first_of(std::string(";\t\n\r\0", 5)), std::string::npos);
-    }
-    std::string status(text.substr(0, 100));
-    t.ChangeDisplay(status, t.Names());
-    if (t.CtyCount > 0) {
-      EXPECT_TRUE(t.CheckCountry(t.CtyNames[0], t.CtyCount));
-    }
-  }
 }
 
 TEST(CountryTables, ChangeDisplaySelectsTheReportedCountry) {
