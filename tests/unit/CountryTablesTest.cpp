@@ -364,6 +364,11 @@ TEST_F(ShippedIni, FaxlinkTableAgreesWithTheModem) {
   std::map<std::string, int> actual;
   for (int i = 0; i < t.CtyCount; ++i) actual[t.CtyKeys[i]] = t.CtyCodes[i];
   EXPECT_EQ(actual, expected);
+  // The modem's status line names each country unambiguously.
+  for (int i = 0; i < t.CtyCount; ++i) {
+    std::string status = "Country: " + t.CtyKeys[i];
+    EXPECT_EQ(t.ChangeDisplay(status, t.Names()), i) << status;
+  }
   EXPECT_TRUE(t.CheckCountry("North America (USA)", t.CtyCount));
   EXPECT_EQ(t.CountryCmd, "AT%T19,0,B5");
   EXPECT_TRUE(t.CheckCountry("Japan", t.CtyCount));
