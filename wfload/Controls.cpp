@@ -1,0 +1,94 @@
+#include "wfload/Controls.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "wfload/FormHost.h"
+
+bool SortedListLess(const std::string& a, const std::string& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+    return std::tolower(static_cast<unsigned char>(x)) <
+           std::tolower(static_cast<unsigned char>(y));
+  });
+}
+
+TStringList::TStringList(std::initializer_list<const char*> items) {
+  for (const char* item : items) items_.emplace_back(item);
+}
+
+int TStringList::Add(const std::string& item) {
+  if (!sorted_) {
+    items_.push_back(item);
+    return Count() - 1;
+  }
+  auto at = std::upper_bound(items_.begin(), items_.end(), item, SortedListLess);
+  int index = static_cast<int>(at - items_.begin());
+  items_.insert(at, item);
+  return index;
+}
+
+void TStringList::Assign(const std::vector<std::string>& items) {
+  Clear();
+  for (const std::string& item : items) Add(item);
+}
+
+void TStringList::Clear() {
+  items_.clear();
+  ItemIndex = -1;
+}
+
+int TStringList::IndexOf(const std::string& text) const {
+  auto at = std::find(items_.begin(), items_.end(), text);
+  return at == items_.end() ? -1 : static_cast<int>(at - items_.begin());
+}
+
+void TComboBox::SetText(const std::string& text) {
+  Caption = text;
+  Items.ItemIndex = Items.IndexOf(text);
+}
+
+void TComboBox::SetItemIndex(int index) {
+  if (index < 0 || index >= Items.Count()) {
+    Items.ItemIndex = -1;
+    Caption.clear();
+    return;
+  }
+  Items.ItemIndex = index;
+  Caption = Items[index];
+}
+
+void TTimer::Attach(IFormHost* host) {
+  host_ = host;
+  if (host_ && enabled_) host_->ArmTimer(*this);
+}
+
+void TTimer::Restart() {
+  if (host_ && enabled_) host_->ArmTimer(*this);
+}
+
+void TTimer::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  if (!host_) return;
+  if (enabled_)
+    host_->ArmTimer(*this);
+  else
+    host_->DisarmTimer(*this);
+}
+
+void TTimer::SetInterval(unsigned interval) {
+  if (interval == interval_) return;
+  interval_ = interval;
+  Restart();
+}
+
+void TTimer::SetOnTimer(const std::string& handlerName, THandler handler) {
+  if (handlerName == handlerName_) return;
+  handlerName_ = handlerName;
+  handler_ = std::move(handler);
+  Restart();
+}
+
+void TTimer::Fire() {
+  if (enabled_ && handler_) handler_();
+}
