@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "wfload/CountryTablesStub.h"
+#include "wfload/CountryTables.h"
 
 struct TDialogState {
   static constexpr size_t kReplyBufSize = 7000;

@@ -22,7 +22,8 @@ TListBox BuiltIn(unsigned selector) {
 
 bool EqualsIgnoringCase(const char* a, const char* b) {
   for (; *a && *b; ++a, ++b) {
-    if (std::toupper(static_cast<unsigned char>(*a)) != std::toupper(static_cast<unsigned char>(*b)))
+    if (std::toupper(static_cast<unsigned char>(*a)) !=
+        std::toupper(static_cast<unsigned char>(*b)))
       return false;
   }
   return *a == *b;
@@ -117,9 +118,8 @@ TForm1::TForm1(IFormHost& host, TCommPort& comm)
   Comm1.SetXonLim(0);
   Comm1.SetXoffLim(0);
   Comm1.SetFlags(TFlags());
-  Comm1.SetOnReceiveData([this](const void* buffer, std::uint16_t length) {
-    Comm1ReceiveData(buffer, length);
-  });
+  Comm1.SetOnReceiveData(
+      [this](const void* buffer, std::uint16_t length) { Comm1ReceiveData(buffer, length); });
   FormCreate();
 }
 

@@ -40,11 +40,11 @@ class FakeModem : public FakeDevice {
 
   bool echo = true;
   std::vector<std::string> identification = {"56K FAKEMODEM V1.0"};  // ATI5
-  std::string probe = "ERROR";        // result of ATH3
-  bool hasStatusV5 = true;            // AT&V5 lists the status, else ERROR
-  bool hasStatusI9 = true;            // ATI9 lists the status, else ERROR
-  bool acceptsCountry = true;         // AT%T19,0,<hex> answered OK, else ERROR
-  unsigned country = 0;               // current country code
+  std::string probe = "ERROR";                                       // result of ATH3
+  bool hasStatusV5 = true;                      // AT&V5 lists the status, else ERROR
+  bool hasStatusI9 = true;                      // ATI9 lists the status, else ERROR
+  bool acceptsCountry = true;                   // AT%T19,0,<hex> answered OK, else ERROR
+  unsigned country = 0;                         // current country code
   std::map<unsigned, std::string> countryKeys;  // code -> key shown in the status
   std::map<std::string, Reply> overrides;       // exact command -> reply
   std::vector<std::string> heard;               // every command line
@@ -136,8 +136,7 @@ class FakePort : public TCommPort {
   // Raises OnReceiveData at once: the bytes and one zero byte after them.
   void DeliverNow(const std::string& bytes) {
     std::string block = bytes + '\0';
-    if (OnReceiveData())
-      OnReceiveData()(block.data(), static_cast<std::uint16_t>(bytes.size()));
+    if (OnReceiveData()) OnReceiveData()(block.data(), static_cast<std::uint16_t>(bytes.size()));
   }
 
   bool OpenPort() override {

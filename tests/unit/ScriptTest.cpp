@@ -204,8 +204,7 @@ TEST_F(SwitchTest, DelayWithAReplyWaitsOneSecondForIt) {
 // an unclosed first field also sends the previous command again. Either way
 // the step fails after 10 s although the modem answers "OK".
 class BrokenLineTest : public SwitchTest,
-                       public ::testing::WithParamInterface<std::pair<const char*, const char*>> {
-};
+                       public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
 
 TEST_P(BrokenLineTest, FailsEvenWhenAnswered) {
   const auto& [line, sent] = GetParam();
