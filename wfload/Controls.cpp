@@ -117,8 +117,9 @@ std::string TMemo::Line(int i) const {
 }
 
 void TMemo::Layout() const {
-  if (laidOut_ == revision_) return;
-  laidOut_ = revision_;
+  if (laidOut_ && layoutText_ == Caption) return;
+  laidOut_ = true;
+  layoutText_ = Caption;
   lines_.clear();
   const std::string& text = Caption;
   const size_t width = kWrapChars;

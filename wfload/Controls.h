@@ -74,9 +74,8 @@ struct TComboBox : TControl {
 };
 
 // The multi-line transcript edit (word wrap on, no scroll bars). Caption holds
-// the text; change it only through the members below so that the line layout
-// follows. Lines are the text divided at each line break (CR LF, or a lone CR
-// or LF) and wrapped at kWrapChars characters, at a blank where there is one.
+// the text; the line layout follows any change of it. Lines are the text divided at each line break
+// (CR LF, or a lone CR or LF) and wrapped at kWrapChars characters, at a blank where there is one.
 struct TMemo : TControl {
   // The edit is 201 px wide in the System font. Its sunken border takes 2 px
   // on each side and the formatting rectangle keeps a 1 px margin on each
@@ -102,8 +101,8 @@ struct TMemo : TControl {
   // Line i, or an empty text outside 0 .. LineCount() - 1.
   std::string Line(int i) const;
 
-  // Changes with every change of the text (lets the window mirror only when
-  // needed).
+  // Changes with every change of the text made through the members above
+  // (lets the window mirror only when needed).
   unsigned Revision() const { return revision_; }
 
  private:
@@ -114,7 +113,8 @@ struct TMemo : TControl {
     size_t Length;
   };
   unsigned revision_ = 0;
-  mutable unsigned laidOut_ = ~0u;
+  mutable bool laidOut_ = false;
+  mutable std::string layoutText_;  // the text lines_ describes
   mutable std::vector<TSpan> lines_;
 };
 

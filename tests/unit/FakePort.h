@@ -5,6 +5,7 @@
 // return, if that opening of the port is still open then.
 #pragma once
 
+#include <cctype>
 #include <cstdint>
 #include <map>
 #include <set>
@@ -77,7 +78,17 @@ class FakeModem : public FakeDevice {
     const std::string set = "AT%T19,0,";
     if (command.compare(0, set.size(), set) == 0) {
       if (!acceptsCountry) return {{}, "ERROR"};
-      country = static_cast<unsigned>(std::stoul(command.substr(set.size()), nullptr, 16));
+      unsigned code = 0;
+      std::string digits = command.substr(set.size());
+      if (digits.empty() || digits.size() > 4) return {{}, "ERROR"};
+      for (char c : digits) {
+        int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
+                                                            : -1;
+        if (v < 0) return {{}, "ERROR"};
+        code = code * 16 + static_cast<unsigned>(v);
+      }
+      country = code;
       return {};
     }
     return {};

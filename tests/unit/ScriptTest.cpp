@@ -234,3 +234,15 @@ TEST_F(SwitchTest, OneLineScriptCompletesOnTheNextTick) {
   EXPECT_EQ(st.ScriptLine, 0);
   EXPECT_FALSE(st.ScriptMore);
 }
+
+TEST_F(SwitchTest, PortErrorOnOkIsRaisedToTheWindowAndOkCanBePressedAgain) {
+  Detect();
+  Choose("Germany");
+  port.failing = {1};
+  EXPECT_THROW(form->UPGRADEClick(), std::exception);
+  EXPECT_FALSE(form->SwitchRunning());
+  port.failing.clear();
+  PressOk();
+  EXPECT_EQ(modem.country, 4u);
+  EXPECT_EQ(host.messages.at(0).text, " Modem reset OK !!     ");
+}

@@ -102,6 +102,10 @@ TEST(MemoTest, LinesBreakAtEveryLineEndAndWrapAtABlank) {
   EXPECT_EQ(memo.Line(4), "FAKEMODEM");
   EXPECT_EQ(memo.Line(5), "");
   EXPECT_EQ(memo.Line(-1), "");
+
+  memo.Caption = "written\r\ndirectly";  // as the window takes a typed text back
+  EXPECT_EQ(memo.LineCount(), 2);
+  EXPECT_EQ(memo.Line(1), "directly");
 }
 
 TEST(MemoTest, TextIsBounded) {
