@@ -1,0 +1,319 @@
+#include "comm32/win/Comm32.h"
+
+#include <cstring>
+#include <exception>
+
+#include "comm32/CommLogic.h"
+#include "comm32/CommsLog.h"
+#include "comm32/win/CommsLogWin.h"
+
+namespace {
+
+const char kWindowClass[] = "TComm32Window";
+// Window class registrations by live components (user-interface thread only).
+int gWindowClassUsers = 0;
+
+HINSTANCE ThisModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&ThisModule), &module);
+  return module;
+}
+
+}  // namespace
+
+TComm32::TComm32() {
+  comm32::CommsLog().SetName("");
+  const HINSTANCE module = ThisModule();
+  if (gWindowClassUsers++ == 0) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = &TComm32::CommWindowProc;
+    wc.hInstance = module;
+    wc.lpszClassName = kWindowClass;
+    RegisterClassA(&wc);
+  }
+  FWindowHandle =
+      CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
+  if (FWindowHandle != nullptr) {
+    SetWindowLongPtrA(FWindowHandle, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  }
+}
+
+TComm32::~TComm32() {
+  // The owner closes the port first; closing here too keeps threads from
+  // outliving the component.
+  try {
+    ClosePort();
+  } catch (const std::exception&) {
+  }
+  if (FWindowHandle != nullptr) {
+    // Blocks posted but not yet handled are released.
+    MSG msg;
+    while (PeekMessageA(&msg, FWindowHandle, WM_COMMDATA, WM_COMMDATA, PM_REMOVE)) {
+      LocalFree(reinterpret_cast<HLOCAL>(msg.lParam));
+    }
+    SetWindowLongPtrA(FWindowHandle, GWLP_USERDATA, 0);
+    DestroyWindow(FWindowHandle);
+  }
+  if (--gWindowClassUsers == 0) UnregisterClassA(kWindowClass, ThisModule());
+}
+
+TComm32::TReceiveKind TComm32::ReceiveKind() const {
+  if (FCommReadThread) return TReceiveKind::CommRead;
+  if (FReadThread)
+    return FReadThread->FOverlappedMode ? TReceiveKind::Overlapped : TReceiveKind::Blocking;
+  return TReceiveKind::None;
+}
+
+template <class Thread>
+void TComm32::StartThread(Thread& thread, int priority) {
+  thread.FCommFile = FCommFile;
+  thread.FCloseEvent = FCloseEvent;
+  thread.FNotifyWindow = FWindowHandle;
+  thread.Resume();
+  thread.SetPriority(priority);
+}
+
+bool TComm32::OpenPort() {
+  if (FCommFile != nullptr) return false;
+  if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
+
+  const HANDLE file =
+      CreateFileA(comm32::DeviceName(FPort).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  if (GetFileType(file) != FILE_TYPE_CHAR) {
+    CloseHandle(file);
+    return false;
+  }
+  FCommFile = file;
+
+  COMMTIMEOUTS timeouts = {};
+  timeouts.ReadIntervalTimeout = comm32::kReadIntervalTimeoutMs;
+  timeouts.WriteTotalTimeoutMultiplier = comm32::kWriteTimeoutPerByteMs;
+  SetCommTimeouts(FCommFile, &timeouts);
+
+  for (TCommProperty p : {TCommProperty::BaudRate, TCommProperty::Parity, TCommProperty::DataBits,
+                          TCommProperty::StopBits, TCommProperty::Events}) {
+    PropertyChanged(p);
+  }
+
+  FCloseEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (FCloseEvent == nullptr) {
+    LogLastError(GetLastError(), "Unable to CreateEvent: ");
+    CloseHandle(FCommFile);
+    FCommFile = nullptr;
+    return false;
+  }
+
+  if (FSLevel < comm32::kCommReadThreadFrom) {
+    auto thread = std::make_unique<TReadThread>();
+    if (!thread->Create()) {
+      LogLastError(GetLastError(), "Unable to create Read thread");
+      throw ECommsError("Unable to create Read thread");
+    }
+    thread->FOverlappedMode = FSLevel < comm32::kOverlappedBelow;
+    FReadThread = std::move(thread);
+    StartThread(*FReadThread, THREAD_PRIORITY_HIGHEST);
+  } else {
+    auto thread = std::make_unique<CommReadThread>();
+    if (!thread->Create()) {
+      LogLastError(GetLastError(), "Unable to create Read thread");
+      throw ECommsError("Unable to create Read thread");
+    }
+    thread->FRunState = 1;
+    FCommReadThread = std::move(thread);
+    StartThread(*FCommReadThread, THREAD_PRIORITY_ABOVE_NORMAL);
+  }
+
+  auto writer = std::make_unique<TWriteThread>();
+  if (writer->QueueReady() == nullptr || !writer->Create()) {
+    LogLastError(GetLastError(), "Unable to create Write thread");
+    throw ECommsError("Unable to create Write thread");
+  }
+  FWriteThread = std::move(writer);
+  StartThread(*FWriteThread, THREAD_PRIORITY_HIGHEST);
+  // Return only once the thread can take messages, so that a WritePort
+  // right after OpenPort is not refused.
+  const HANDLE ready[2] = {FWriteThread->QueueReady(), FWriteThread->Handle()};
+  WaitForMultipleObjects(2, ready, FALSE, comm32::kThreadStopWaitMs);
+  return true;
+}
+
+template <class Thread>
+void TComm32::StopThread(std::unique_ptr<Thread>& thread, const char* notExiting) {
+  if (thread->WaitFor(comm32::kThreadStopWaitMs) == WAIT_TIMEOUT) {
+    WriteCommsLog(notExiting);
+    thread->Terminate();
+  }
+  thread->WaitFor(INFINITE);
+  thread.reset();
+}
+
+void TComm32::CloseReadThread() {
+  if (FReadThread) {
+    WriteCommsLog("Closing Read Thread ");
+    SetEvent(FCloseEvent);
+    // Clearing the mask also ends a comm-event wait of blocking mode.
+    SetCommMask(FCommFile, 0);
+    PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
+    StopThread(FReadThread, "Read thread not exiting.  Terminating it.");
+  } else if (FCommReadThread) {
+    WriteCommsLog("Closing Read Thread ");
+    FCommReadThread->FRunState = 0;
+    SetEvent(FCloseEvent);
+    SetCommMask(FCommFile, 0);
+    PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
+    StopThread(FCommReadThread, "Read thread not exiting.  Terminating it.");
+  }
+}
+
+void TComm32::CloseWriteThread() {
+  if (!FWriteThread) return;
+  WriteCommsLog("Closing Write Thread");
+  SetEvent(FCloseEvent);
+  PurgeComm(FCommFile, PURGE_TXABORT | PURGE_TXCLEAR);
+  StopThread(FWriteThread, "Write thread not exiting.  Terminating it.");
+}
+
+void TComm32::ClosePort() {
+  if (FCommFile == nullptr) return;
+  WriteCommsLog("Stopping the Comm");
+  CloseReadThread();
+  CloseWriteThread();
+  CloseHandle(FCloseEvent);
+  FCloseEvent = nullptr;
+  CloseHandle(FCommFile);
+  FCommFile = nullptr;
+  if (!FCommsLogFileName.empty()) comm32::CommsLog().Close();
+}
+
+bool TComm32::WritePort(const void* Buffer, std::uint16_t Length) {
+  if (!FWriteThread) {
+    WriteCommsLog("Write thread not created");
+    return false;
+  }
+  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, Length + 1u));
+  if (block == nullptr) {
+    LogLastError(GetLastError(), "LocalAlloc: ");
+    return false;
+  }
+  if (Length != 0) std::memcpy(block, Buffer, Length);
+  if (PostThreadMessageA(FWriteThread->ThreadId(), WM_COMMDATA, Length,
+                         reinterpret_cast<LPARAM>(block))) {
+    return true;
+  }
+  WriteCommsLog("Failed to Post to Write thread. ");
+  LocalFree(block);
+  return false;
+}
+
+bool TComm32::PurgeInput() { return PurgeComm(FCommFile, PURGE_RXCLEAR) != 0; }
+
+template <class Change>
+void TComm32::ChangeDcb(Change change) {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  GetCommState(FCommFile, &dcb);
+  change(dcb);
+  SetCommState(FCommFile, &dcb);
+}
+
+void TComm32::PropertyChanged(TCommProperty which) {
+  switch (which) {
+    case TCommProperty::CommsLogFileName:
+      comm32::CommsLog().SetName(FCommsLogFileName);
+      return;
+    case TCommProperty::SLevel:
+      if (FReadThread) FReadThread->FOverlappedMode = FSLevel < comm32::kOverlappedBelow;
+      return;
+    case TCommProperty::RxFullCount:
+    case TCommProperty::TxLowCount:
+      return;
+    default:
+      break;
+  }
+  if (FCommFile == nullptr) return;
+  switch (which) {
+    case TCommProperty::BaudRate:
+      ChangeDcb([this](DCB& d) { d.BaudRate = comm32::BaudRateValue(FBaudRate); });
+      break;
+    case TCommProperty::Parity:
+      ChangeDcb([this](DCB& d) { d.Parity = comm32::ParityValue(FParity); });
+      break;
+    case TCommProperty::DataBits:
+      ChangeDcb([this](DCB& d) { d.ByteSize = comm32::ByteSizeValue(FDataBits); });
+      break;
+    case TCommProperty::StopBits:
+      ChangeDcb([this](DCB& d) { d.StopBits = comm32::StopBitsValue(FStopBits); });
+      break;
+    case TCommProperty::XonLim:
+      ChangeDcb([this](DCB& d) { d.XonLim = FXonLim; });
+      break;
+    case TCommProperty::XoffLim:
+      ChangeDcb([this](DCB& d) { d.XoffLim = FXoffLim; });
+      break;
+    case TCommProperty::Flags:
+      ChangeDcb([this](DCB& d) {
+        // The flag word is the 32-bit word after BaudRate.
+        const DWORD word = comm32::DcbFlagWord(FFlags);
+        std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
+                    sizeof word);
+      });
+      break;
+    case TCommProperty::Events:
+      SetCommMask(FCommFile, comm32::CommEventMask(FEvents));
+      break;
+    case TCommProperty::ReadBufferSize:
+    case TCommProperty::WriteBufferSize:
+      SetupComm(FCommFile, FReadBufferSize, FWriteBufferSize);
+      break;
+    default:
+      break;
+  }
+}
+
+void TComm32::DoReceiveData(const void* Buffer, std::uint16_t BufferLength) {
+  if (FOnReceiveData) FOnReceiveData(Buffer, BufferLength);
+}
+
+void TComm32::DoRequestHangup() {
+  if (FOnRequestHangup) FOnRequestHangup(this);
+}
+
+void TComm32::HandlerFailed(const char* message) {
+  if (FHandlerErrorHook) {
+    FHandlerErrorHook(message);
+  } else {
+    MessageBoxA(nullptr, message, "Error", MB_OK | MB_ICONERROR);
+  }
+}
+
+LRESULT CALLBACK TComm32::CommWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* self = reinterpret_cast<TComm32*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  if (message == WM_COMMDATA) {
+    // The block is freed whatever the handler does.
+    struct TBlock {
+      HLOCAL h;
+      ~TBlock() { LocalFree(h); }
+    } block{reinterpret_cast<HLOCAL>(lParam)};
+    if (self == nullptr) return 0;
+    try {
+      self->DoReceiveData(block.h, LOWORD(wParam));
+    } catch (const std::exception& e) {
+      self->HandlerFailed(e.what());
+    }
+    return 0;
+  }
+  if (message == WM_REQUESTHANGUP) {
+    if (self == nullptr) return 0;
+    try {
+      self->DoRequestHangup();
+    } catch (const std::exception& e) {
+      self->HandlerFailed(e.what());
+    }
+    return 0;
+  }
+  return DefWindowProcA(hwnd, message, wParam, lParam);
+}

@@ -1,0 +1,61 @@
+// TComm32: the serial port component on Win32. One port opened for
+// overlapped I/O, a transmit thread, one receive thread, and a hidden
+// message window through which the threads reach the owner's thread.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <memory>
+
+#include "comm32/CommPort.h"
+#include "comm32/win/CommThreads.h"
+
+class TComm32 : public TCommPort {
+ public:
+  // Construct and use on the owner's user-interface thread.
+  TComm32();
+  ~TComm32() override;
+
+  bool OpenPort() override;
+  void ClosePort() override;
+  bool WritePort(const void* Buffer, std::uint16_t Length) override;
+  bool PurgeInput() override;
+
+  // Which receive thread runs (for diagnostics and tests).
+  enum class TReceiveKind { None, Overlapped, Blocking, CommRead };
+  TReceiveKind ReceiveKind() const;
+  bool IsOpen() const { return FCommFile != nullptr; }
+  HWND WindowHandle() const { return FWindowHandle; }
+
+  // An exception that escapes OnReceiveData or OnRequestHangup cannot leave
+  // the window procedure; its text goes here, or to a standard error box
+  // when no hook is set.
+  using THandlerErrorHook = std::function<void(const char* message)>;
+  void SetHandlerErrorHook(THandlerErrorHook hook) { FHandlerErrorHook = std::move(hook); }
+
+ protected:
+  void PropertyChanged(TCommProperty which) override;
+
+ private:
+  static LRESULT CALLBACK CommWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  void DoReceiveData(const void* Buffer, std::uint16_t BufferLength);
+  void DoRequestHangup();
+  void HandlerFailed(const char* message);
+  void CloseReadThread();
+  void CloseWriteThread();
+  template <class Thread>
+  void StopThread(std::unique_ptr<Thread>& thread, const char* notExiting);
+  template <class Thread>
+  void StartThread(Thread& thread, int priority);
+  template <class Change>
+  void ChangeDcb(Change change);
+
+  HANDLE FCommFile = nullptr;
+  HANDLE FCloseEvent = nullptr;
+  HWND FWindowHandle = nullptr;
+  std::unique_ptr<TReadThread> FReadThread;
+  std::unique_ptr<TWriteThread> FWriteThread;
+  std::unique_ptr<CommReadThread> FCommReadThread;
+  THandlerErrorHook FHandlerErrorHook;
+};
