@@ -46,7 +46,7 @@ TDialogWindow::TDialogWindow(HINSTANCE module, std::unique_ptr<TCommPort> comm)
     : module_(module), comm_(std::move(comm)) {}
 
 TDialogWindow::~TDialogWindow() {
-  AttachTimers(nullptr);
+  DetachTimers();
   form_.reset();
   if (hwnd_) DestroyWindow(hwnd_);
 }
@@ -92,7 +92,7 @@ void TDialogWindow::RunModal(HWND owner) {
       }
     }
 
-    AttachTimers(nullptr);
+    DetachTimers();
     form_.reset();  // FormDestroy closes the port
     // Re-enable the owner before destroying, so activation returns to it.
     if (ownerWasEnabled) EnableWindow(owner, TRUE);
@@ -129,7 +129,7 @@ bool TDialogWindow::CreateFrame(HWND owner) {
   });
 
   CreateControls();
-  AttachTimers(this);
+  form_->AttachTimers();
   MirrorAll();
   Dispatch([this] { form_->FormResize(); });
   CenterOnScreen();
@@ -147,11 +147,11 @@ void TDialogWindow::CenterOnScreen() {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-void TDialogWindow::AttachTimers(IFormHost* host) {
+void TDialogWindow::DetachTimers() {
   if (!form_) return;
   for (TTimer* timer : {&form_->Timer1, &form_->Timer2, &form_->Timer3, &form_->Timer4}) {
-    if (!host) DisarmTimer(*timer);
-    timer->Attach(host);
+    DisarmTimer(*timer);
+    timer->Attach(nullptr);
   }
 }
 
@@ -454,8 +454,8 @@ void TDialogWindow::TakeComboText() {
 void TDialogWindow::TakeMemoText() {
   for (TView& view : views_) {
     if (view.model != &form_->Memo1) continue;
-    view.caption = WindowText(view.hwnd);
-    view.model->Caption = view.caption;
+    form_->Memo1.SetText(WindowText(view.hwnd));
+    view.caption = form_->Memo1.Text();
   }
 }
 

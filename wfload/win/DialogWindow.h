@@ -43,6 +43,7 @@ class TDialogWindow final : public IFormHost {
   void GetWindowPos(int& left, int& top) override;
   void MoveWindowTo(int left, int top) override;
   void SetClientSize(int width, int height) override;
+  int ScaleToDisplay(int designPixels) override { return Scale(designPixels); }
 
  private:
   enum class TKind { GroupBox, Label, ComboBox, Picture, Button, Panel, Memo, ListBox };
@@ -83,7 +84,7 @@ class TDialogWindow final : public IFormHost {
   void Subclass(HWND hwnd, TSubclass kind);
   HWND Control(const TControl& model) const;
   void MakePictures();
-  void AttachTimers(IFormHost* host);
+  void DetachTimers();
   void CenterOnScreen();
 
   // Runs one handler of the form as an event of the window.

@@ -2,10 +2,10 @@
 
 #include <memory>
 
-#include "wfload/win/CommStandIn.h"
+#include "comm32/win/Comm32.h"
 #include "wfload/win/DialogWindow.h"
 
 void ShowSettingsDialogModal(HINSTANCE module, HWND owner) {
-  TDialogWindow window(module, std::make_unique<TCommStandIn>());
+  TDialogWindow window(module, std::make_unique<TComm32>());
   window.RunModal(owner);
 }
