@@ -1,26 +1,34 @@
 # Test helpers shared by every directory.
 #
 #   ctyset2_unit_test(name SOURCES a.cpp ... LIBS lib ...)
-#     native GoogleTest executable (ASan/UBSan), one CTest test.
+#     native GoogleTest executable (ASan/UBSan), one CTest test, label "unit".
 #   ctyset2_wine_test(name SOURCES a.cpp ... LIBS lib ... [COMPORTS])
 #     MinGW GoogleTest executable run under Wine through
-#     CMAKE_CROSSCOMPILING_EMULATOR; COMPORTS serialises tests that use the
-#     simulated COM ports.
+#     CMAKE_CROSSCOMPILING_EMULATOR (cmake/wine-run.sh), label "wine". It needs
+#     the "wine" fixture (prefix, wineserver, display; tests/win32/wine.cmake)
+#     and links ctyset2_wine_support (tests/win32/support). COMPORTS serialises
+#     tests that use the simulated COM ports.
+
+# modemsim comes from the native tree; Wine tests start it through simctl.sh.
+set(CTYSET2_MODEMSIM "${PROJECT_SOURCE_DIR}/build/native/tools/modemsim/modemsim"
+    CACHE FILEPATH "Native modemsim used by the Wine tests")
 
 function(ctyset2_unit_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES LABELS unit TIMEOUT 300)
 endfunction()
 
 function(ctyset2_wine_test name)
   cmake_parse_arguments(T "COMPORTS" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} ctyset2_wine_support GTest::gtest GTest::gmock
+                                        GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine
-    ENVIRONMENT "CTYSET2_BUILD=${CMAKE_BINARY_DIR};CTYSET2_SOURCE=${PROJECT_SOURCE_DIR}")
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine LABELS wine TIMEOUT 600
+    ENVIRONMENT "CTYSET2_BUILD=${CMAKE_BINARY_DIR};CTYSET2_SOURCE=${PROJECT_SOURCE_DIR};CTYSET2_MODEMSIM=${CTYSET2_MODEMSIM}")
   if(T_COMPORTS)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK comports)
   endif()

@@ -92,3 +92,57 @@ void TTimer::SetOnTimer(const std::string& handlerName, THandler handler) {
 void TTimer::Fire() {
   if (enabled_ && handler_) handler_();
 }
+
+void TMemo::SetText(const std::string& text) {
+  Caption = text.substr(0, kMaxText);
+  ++revision_;
+}
+
+void TMemo::Append(const char* text, size_t length) {
+  size_t room = kMaxText - std::min(kMaxText, Caption.size());
+  Caption.append(text, std::min(length, room));
+  ++revision_;
+}
+
+int TMemo::LineCount() const {
+  Layout();
+  return static_cast<int>(lines_.size());
+}
+
+std::string TMemo::Line(int i) const {
+  Layout();
+  if (i < 0 || i >= static_cast<int>(lines_.size())) return std::string();
+  const TSpan& span = lines_[static_cast<size_t>(i)];
+  return Caption.substr(span.Start, span.Length);
+}
+
+void TMemo::Layout() const {
+  if (laidOut_ && layoutText_ == Caption) return;
+  laidOut_ = true;
+  layoutText_ = Caption;
+  lines_.clear();
+  const std::string& text = Caption;
+  const size_t width = kWrapChars;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text.size();
+    // Wrap the hard line [start, end): break after the last blank that still
+    // fits (a blank may hang over the edge), else cut at the width.
+    size_t pos = start;
+    while (end - pos > width) {
+      size_t blank = text.find_last_of(' ', pos + width);
+      if (blank == std::string::npos || blank <= pos) {
+        lines_.push_back({pos, width});
+        pos += width;
+      } else {
+        lines_.push_back({pos, blank + 1 - pos});
+        pos = blank + 1;
+      }
+    }
+    if (pos < end || pos == start) lines_.push_back({pos, end - pos});
+    if (end == text.size()) break;
+    // CR LF is one break; a lone CR or LF is one too.
+    start = end + ((text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1);
+  }
+}

@@ -73,6 +73,51 @@ struct TComboBox : TControl {
   void SetItemIndex(int index);
 };
 
+// The multi-line transcript edit (word wrap on, no scroll bars). Caption holds
+// the text; the line layout follows any change of it. Lines are the text divided at each line break
+// (CR LF, or a lone CR or LF) and wrapped at kWrapChars characters, at a blank where there is one.
+struct TMemo : TControl {
+  // The edit is 201 px wide in the System font. Its sunken border takes 2 px
+  // on each side and the formatting rectangle keeps a 1 px margin on each
+  // side, leaving 195 px for text; System's average character width is 7 px
+  // (maximum about 14), and 195 / 7 = 27.9, rounded down so that a line of
+  // ordinary text never overhangs: 27 characters.
+  static constexpr int kWrapChars = 27;
+  // A bound on the text kept, so that a flood from a device cannot exhaust
+  // memory; text beyond it is not added.
+  static constexpr size_t kMaxText = 1u << 20;
+
+  TMemo(std::string name, TBounds bounds, std::string text, bool visible)
+      : TControl(std::move(name), bounds, std::move(text), visible) {}
+
+  const std::string& Text() const { return Caption; }
+  void SetText(const std::string& text);
+  void Clear() { SetText(std::string()); }
+  // Adds text at the end, cut to what kMaxText leaves room for.
+  void Append(const char* text, size_t length);
+
+  // Number of lines, not counting the empty line after a final line break.
+  int LineCount() const;
+  // Line i, or an empty text outside 0 .. LineCount() - 1.
+  std::string Line(int i) const;
+
+  // Changes with every change of the text made through the members above
+  // (lets the window mirror only when needed).
+  unsigned Revision() const { return revision_; }
+
+ private:
+  void Layout() const;
+
+  struct TSpan {
+    size_t Start;
+    size_t Length;
+  };
+  unsigned revision_ = 0;
+  mutable bool laidOut_ = false;
+  mutable std::string layoutText_;  // the text lines_ describes
+  mutable std::vector<TSpan> lines_;
+};
+
 class TTimer {
  public:
   using THandler = std::function<void()>;

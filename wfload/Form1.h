@@ -1,6 +1,12 @@
 // The regional settings dialog: its controls (as models), its handlers and
 // the steps of detection, the command scripts and the country switch. The
 // dialog state itself is unit-level (see DialogState.h): it outlives the form.
+//
+// The window creates the form (which runs FormCreate), calls AttachTimers()
+// once its timers can run, routes events to the handlers and mirrors the
+// control models into the real controls after every handler. Handlers report
+// errors only as std::exception subclasses (ECommsError, std::bad_alloc);
+// the window catches them and shows a standard error box.
 #pragma once
 
 #include <cstdint>
@@ -8,11 +14,12 @@
 
 #include "comm32/CommPort.h"
 #include "wfload/Controls.h"
+#include "wfload/DialogState.h"
 #include "wfload/FormHost.h"
 
 class TForm1 {
  public:
-  // Creating the form runs FormCreate; the host then attaches the timers.
+  // Creating the form configures Comm1 and runs FormCreate.
   TForm1(IFormHost& host, TCommPort& comm);
   ~TForm1();  // runs FormDestroy
   TForm1(const TForm1&) = delete;
@@ -23,8 +30,21 @@ class TForm1 {
   static constexpr int kDesignWidth = 379;
   static constexpr int kDesignHeight = 287;
 
+  // Status and message texts.
+  static constexpr const char* kDetectingModem = "Detecting Modem Now....";
+  static constexpr const char* kSelectCountry = "Please select your country and press [OK]....";
+  static constexpr const char* kNoModem = "No modem detect ??";
+  static constexpr const char* kUnknownModem = "Modem type can not detect ??";
+  static constexpr const char* kSettingNow = "Setting now please wait....";
+  static constexpr const char* kDetectError = "Detect ERROR.....";
+  static constexpr const char* kDetectErrorBox = " Modem Detect Error !!     ";
+  static constexpr const char* kResetOk = "Modem reset OK!!";
+  static constexpr const char* kResetOkBox = " Modem reset OK !!     ";
+  static constexpr const char* kUnknownCountry = "UnKnow";
+
   // Controls under their design names. Children of Firmware are relative
-  // to it.
+  // to it, in design pixels; Image2's place is set at run time (animation,
+  // parking) and then already includes DpiShift.
   TControl Firmware;
   TControl ICtype;
   TComboBox ComboBox1;
@@ -33,34 +53,90 @@ class TForm1 {
   TControl UPGRADE;
   TControl Cancel;
   TControl Panel1;
-  TControl Panel14;
+  TControl Panel14;  // the status line
   TControl Panel7;
   TControl Panel8;
   TControl Label1;
   TComboBox ComPort;
-  TControl Memo1;  // the transcript's control; its text is the transcript
+  TMemo Memo1;  // the transcript
   TListBox ListBox1;
   TListBox ListBox2;
   TListBox ResponseList;
   TListBox IDlistBox;  // the hidden list box named IDlist
-  TListBox INTList, DEMlist, LINTList, LDEMList, INT2List, DEM2List, PCI2List, AllList;
-  TListBox* IDlist = nullptr;  // the current country list
+  TListBox INTList, DEMlist, PCI2List, LINTList, LDEMList, AllList, INT2List, DEM2List;
+  TListBox* IDlist;  // the current country list
 
   TTimer Timer1;
   TTimer Timer2;
   TTimer Timer3;
   TTimer Timer4;
 
-  // Handlers the window routes to.
-  void FormResize();
-  void CancelClick();
-  void UPGRADEClick();
-  void Memo1KeyPress(char& Key);
-  void ComboBox1KeyPress(char& Key);
-  void Comm1ReceiveData(const void* Buffer, std::uint16_t BufferLength);
-
   TCommPort& Comm1;
 
+  // Attaches the four timers to the host; those enabled start counting.
+  void AttachTimers();
+
+  // Creation, size, destruction.
+  void FormCreate();
+  void FormDestroy();
+  void FormResize();
+  void GetParamStr();
+  // A string value under HKEY_LOCAL_MACHINE; "96" when the key cannot be
+  // opened or the value is absent or not text.
+  std::string RegReadStr(const std::string& Key, const std::string& Name);
+
+  // User input.
+  void CancelClick();
+  void UPGRADEClick();
+  void Memo1KeyPress(char& Key);  // sends the byte; the model takes it, Key is consumed
+  void Memo1Enter() {}
+  void ComboBox1KeyPress(char& Key);  // opens the list; Key becomes 0
+
+  // Received data, the transcript and the wait-text matcher.
+  void Comm1ReceiveData(const void* Buffer, std::uint16_t BufferLength);
+  void WaitString(const char* Text);
+  void ClearBuffer();
+  bool SearchString(const char* Text) const;
+  std::int32_t SearchVer(std::int32_t Start, const char* Text);
+  void WriteCommData(const char* Text);
+
+  // Timers: animation and detection.
+  void Timer4Timer();
+  void Timer1Timer();
+  void Timer3Timer();
+  void Timer2Timer();
+
+  // Command script engine.
+  int GetCommand(const char* Line, char (&Command)[TDialogState::kTextSize],
+                 char (&Reply)[TDialogState::kTextSize]);
+  void SendCMD();
+  void CheckResponse();
+  void Timer2C();
+
+  // Country switch and tables.
+  void CountryCode();
+  void ChangeTo(unsigned Selector);
+  bool Change_LFile(const char* Ident);
+  void ChangeDisplay(char* Status, size_t StatusSize);
+  // Builds the country command for ComboBox1's text into CountryCmd and
+  // CurCommand; false (and nothing built) when the text names no country.
+  bool CheckCountry();
+
+  // Detection has ended with a recognised modem (OK may start the switch).
+  bool DetectionSucceeded() const { return detected_; }
+  // The country switch has started.
+  bool SwitchRunning() const { return switching_; }
+
  private:
+  void EndScan();
+  void ProbePort();
+  void AnswerTimeout();
+  void CompleteScript();
+  void StopAnimation();
+  void UpdateImage2Position();
+
   IFormHost& host_;
+  TDialogState& st_;
+  bool detected_ = false;
+  bool switching_ = false;
 };

@@ -54,4 +54,8 @@ class IFormHost {
   virtual void GetWindowPos(int& left, int& top) = 0;
   virtual void MoveWindowTo(int left, int top) = 0;
   virtual void SetClientSize(int width, int height) = 0;
+
+  // Design pixels (96 dpi) to the display's pixels, as the window scales its
+  // controls.
+  virtual int ScaleToDisplay(int designPixels) { return designPixels; }
 };

@@ -1,0 +1,153 @@
+#!/bin/bash
+# Wine environment for one Windows build tree.
+#
+#   wine-harness.sh setup   <win64|win32> <build-dir> [source-dir]
+#   wine-harness.sh cleanup <win64|win32> <build-dir>
+#
+# setup: private prefix <build>/wineprefix (created once), COM1..COM8 mapped to
+# <build>/ports/com1..com8 (symlinks that tests create by starting modemsim),
+# a private Xvfb display (or the caller's display when CTYSET2_USE_DISPLAY=1),
+# a persistent wineserver, data/Ctyset2.ini copied into the system directory
+# of the flavour. Everything a Wine process needs is written to <build>/wine.env.
+# cleanup: stops simulators, wineserver and Xvfb started by setup.
+set -euo pipefail
+
+cmd=${1:?usage: wine-harness.sh setup|cleanup win64|win32 build-dir [source-dir]}
+arch=${2:?flavour missing}
+build=$(mkdir -p "${3:?build dir missing}" && cd "$3" && pwd)
+source_dir=${4:-$(cd "$(dirname "$0")/.." && pwd)}
+
+wine64=/usr/lib/wine/wine64
+envfile=$build/wine.env
+log=$build/wine-harness.log
+ports=$build/ports
+
+export WINEPREFIX=$build/wineprefix
+export WINEDEBUG=-all
+# No Mono/Gecko install prompts, no desktop menu entries.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+say() { echo "wine-harness[$arch]: $*"; }
+
+# Stops what a previous setup of this tree left running (by recorded pids only).
+stop_all() {
+  local f pid
+  for f in "$build"/sim/*/pid; do
+    [[ -f "$f" ]] || continue
+    pid=$(cat "$f" 2>/dev/null || true)
+    if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then kill -TERM "$pid" 2>/dev/null || true; fi
+    rm -f "$f"
+  done
+  if [[ -d "$WINEPREFIX" ]]; then
+    wineserver -k >>"$log" 2>&1 || true
+    wineserver -w >>"$log" 2>&1 || true
+  fi
+  if [[ -f "$build/xvfb.pid" ]]; then
+    pid=$(cat "$build/xvfb.pid")
+    if [[ -n "$pid" && "$(cat "/proc/$pid/comm" 2>/dev/null)" == Xvfb ]]; then
+      kill -TERM "$pid" 2>/dev/null || true
+      for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    fi
+    rm -f "$build/xvfb.pid"
+  fi
+  rm -f "$envfile"
+}
+
+create_prefix() {
+  if [[ -f "$WINEPREFIX/.ctyset2-ready" ]]; then return; fi
+  say "creating prefix $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  "$wine64" wineboot -i >>"$log" 2>&1
+  wineserver -w >>"$log" 2>&1
+  touch "$WINEPREFIX/.ctyset2-ready"
+}
+
+# Maps COM1..COM8 into the build tree. Wine's device manager reads the key when
+# it starts, so this runs while no wineserver is up for the prefix.
+map_ports() {
+  local reg=$build/ports.reg i
+  {
+    printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
+    for i in 1 2 3 4 5 6 7 8; do printf '"COM%d"="%s/com%d"\r\n' "$i" "$ports" "$i"; done
+  } >"$reg"
+  "$wine64" regedit /S "$reg" >>"$log" 2>&1
+  wineserver -w >>"$log" 2>&1
+}
+
+start_display() {
+  if [[ "${CTYSET2_USE_DISPLAY:-0}" == 1 && -n "${DISPLAY:-}" ]]; then
+    echo "$DISPLAY" >"$build/xvfb.display"
+    return
+  fi
+  rm -f "$build/xvfb.display"
+  # Xvfb picks a free display number itself and writes it to fd 3 when ready.
+  setsid bash -c 'echo $$ >"$1"; exec Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+    3>"$2"' xvfb "$build/xvfb.pid" "$build/xvfb.display.tmp" >>"$log" 2>&1 </dev/null &
+  for _ in $(seq 100); do
+    if grep -q '[0-9]' "$build/xvfb.display.tmp" 2>/dev/null; then
+      echo ":$(tr -dc 0-9 <"$build/xvfb.display.tmp")" >"$build/xvfb.display"
+      rm -f "$build/xvfb.display.tmp"
+      return
+    fi
+    sleep 0.1
+  done
+  say "Xvfb did not start (see $log)"
+  exit 1
+}
+
+# Drops any COM link outside the build tree (Wine maps machine ports it finds,
+# such as /dev/ttyS0, to the next free numbers) and checks COM1..COM8.
+check_ports() {
+  local link target
+  for link in "$WINEPREFIX"/dosdevices/com*; do
+    [[ -L "$link" ]] || continue
+    target=$(readlink "$link")
+    if [[ "$target" != "$ports"/* ]]; then
+      rm -f "$link"
+    fi
+  done
+  for i in 1 2 3 4 5 6 7 8; do
+    target=$(readlink "$WINEPREFIX/dosdevices/com$i" || true)
+    if [[ "$target" != "$ports/com$i" ]]; then
+      say "COM$i maps to '$target', expected $ports/com$i"
+      exit 1
+    fi
+  done
+}
+
+setup() {
+  : >"$log"
+  stop_all
+  mkdir -p "$ports" "$build/sim"
+  find "$ports" -maxdepth 1 -name 'com*' -exec rm -f {} + # stale simulator links
+  create_prefix
+  map_ports
+  start_display
+  cat >"$envfile" <<ENV
+export WINEPREFIX='$WINEPREFIX'
+export WINEDEBUG='$WINEDEBUG'
+export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
+export DISPLAY='$(cat "$build/xvfb.display")'
+export CTYSET2_BUILD='$build'
+ENV
+  # shellcheck source=/dev/null
+  source "$envfile"
+  wineserver -p >>"$log" 2>&1
+  # Start the prefix's services and desktop now, with output going to the log,
+  # so no test process becomes their parent.
+  "$wine64" cmd /c exit >>"$log" 2>&1 </dev/null
+  if [[ "$arch" == win32 ]]; then /usr/lib/wine/wine cmd /c exit >>"$log" 2>&1 </dev/null; fi
+  check_ports
+  local sysdir=system32
+  [[ "$arch" == win32 ]] && sysdir=syswow64
+  if [[ -f "$source_dir/data/Ctyset2.ini" ]]; then
+    cp "$source_dir/data/Ctyset2.ini" "$WINEPREFIX/drive_c/windows/$sysdir/Ctyset2.ini"
+  fi
+  say "ready: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
+}
+
+case "$cmd" in
+  setup) setup ;;
+  cleanup) stop_all; say "stopped" ;;
+  *) echo "usage: wine-harness.sh setup|cleanup win64|win32 build-dir [source-dir]" >&2; exit 2 ;;
+esac

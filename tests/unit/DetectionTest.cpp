@@ -1,0 +1,200 @@
+// Modem detection in virtual time: the port scan, the command ladder, the
+// evaluation and the end of the scan.
+#include "DialogFixture.h"
+
+namespace {
+// Sending time of the ladder "AT", "ATZ", "ATI5", "ATH3", "AT&V5": 1 ms a
+// character.
+constexpr VirtualClock::Ms kLadderSending = 2 + 3 + 4 + 4 + 5;
+const std::vector<std::string> kLadder = {"AT", "ATZ", "ATI5", "ATH3", "AT&V5"};
+}  // namespace
+
+TEST_F(DialogTest, NoPortCostsHalfASecondEachThenNoModem) {
+  Open();
+  host.RunFor(10000);
+  ASSERT_EQ(port.openings.size(), 8u);
+  for (size_t n = 0; n < 8; ++n) {
+    EXPECT_EQ(port.openings[n].port, static_cast<int>(n + 1));
+    EXPECT_EQ(port.openings[n].at, 500 * (n + 1));
+  }
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, "No modem detect ??");
+  EXPECT_EQ(host.messages[0].kind, TMsgKind::Error);
+  EXPECT_EQ(host.messages[0].at, 4500u);
+  EXPECT_TRUE(host.closed);
+  EXPECT_FALSE(form->Timer4.Enabled());
+}
+
+TEST_F(DialogTest, OpenedPortHearsTheLadderAndCostsItsFullTime) {
+  FakeModem modem;
+  modem.identification = {"NO SUCH FAMILY"};
+  port.Attach(1, modem);
+  Open();
+  host.RunFor(20000);
+  EXPECT_EQ(port.LinesOn(1), kLadder);
+  ASSERT_EQ(port.lines.size(), kLadder.size());
+  for (size_t n = 1; n < port.lines.size(); ++n)  // 800 ms apart, after sending
+    EXPECT_EQ(port.lines[n].at - port.lines[n - 1].at, 800 + kLadder[n].size());
+  ASSERT_GE(port.openings.size(), 2u);
+  EXPECT_EQ(port.openings[1].at - port.openings[0].at, 5 * 800 + 2000 + 500 + kLadderSending);
+  EXPECT_EQ(form->ComPort.Text(), "COM1");
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, "Modem type can not detect ??");
+  EXPECT_TRUE(host.closed);
+}
+
+TEST_F(DialogTest, ModemOnCom2EndsTheScanWithItsCountryPreselected) {
+  FakeModem modem;
+  Keys(modem);
+  modem.country = 4;
+  port.Attach(2, modem);
+  Open();
+  host.RunFor(20000);
+  EXPECT_EQ(port.OpenedPorts(), std::vector<int>{2});
+  EXPECT_EQ(port.openings.size(), 2u);  // COM1 tried, COM3 .. COM8 never
+  EXPECT_TRUE(host.messages.empty());
+  EXPECT_FALSE(host.closed);
+  EXPECT_TRUE(form->DetectionSucceeded());
+  EXPECT_EQ(Status(), "Please select your country and press [OK]....");
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(port.Port(), tptTwo);
+  EXPECT_EQ(st.CurPort, 9);
+  for (TTimer* t : {&form->Timer1, &form->Timer2, &form->Timer3, &form->Timer4})
+    EXPECT_FALSE(host.Armed(*t)) << t->Name;
+  EXPECT_EQ(form->Image2.Bounds.Left, 8);
+  EXPECT_EQ(form->Image2.Bounds.Top, 80);
+  EXPECT_EQ(form->ComboBox1.Items.Items(),
+            (std::vector<std::string>{"Germany", "Japan", "North America (USA)"}));
+  EXPECT_EQ(form->ComboBox1.Text(), "Germany");
+  EXPECT_EQ(form->Panel7.Caption, "56K FAKEMODEM V1.0");
+  EXPECT_EQ(form->Panel8.Caption, "ERROR");
+  EXPECT_STREQ(st.WaitText, "ERROR");
+  EXPECT_STREQ(st.CurCommand, "AT&V5");
+  EXPECT_EQ(form->Memo1.LineCount(), 0);
+  EXPECT_EQ(st.UseAti9, 0);
+}
+
+TEST_F(DialogTest, UnknownCurrentCountryShowsUnKnowAndStillSucceeds) {
+  FakeModem modem;
+  modem.country = 0x77;
+  port.Attach(1, modem);
+  Open();
+  host.RunFor(10000);
+  EXPECT_TRUE(form->DetectionSucceeded());
+  EXPECT_EQ(form->ComboBox1.Text(), "UnKnow");
+}
+
+TEST_F(DialogTest, AutoOffEndsTheScanAtItsFirstStep) {
+  FakeModem modem;
+  port.Attach(1, modem);
+  host.words = {"AUTOOFF", "COM=1"};
+  Open();
+  host.RunFor(10000);
+  EXPECT_TRUE(port.openings.empty());
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, "No modem detect ??");
+  EXPECT_EQ(host.messages[0].at, 500u);
+  EXPECT_TRUE(host.closed);
+}
+
+TEST_F(DialogTest, ComWordBeginsTheScanAtThatPort) {
+  FakeModem modem;
+  Keys(modem);
+  port.Attach(1, modem);  // never reached
+  port.Attach(5, modem);
+  host.words = {"COM=5"};
+  Open();
+  host.RunFor(20000);
+  ASSERT_FALSE(port.openings.empty());
+  EXPECT_EQ(port.openings[0].port, 5);
+  EXPECT_EQ(port.openings[0].at, 500u);
+  EXPECT_EQ(port.OpenedPorts(), std::vector<int>{5});
+  EXPECT_TRUE(form->DetectionSucceeded());
+}
+
+TEST_F(DialogTest, ProbeAnsweredWithOkOrNoEchoIsNoRecognition) {
+  FakeModem shortProbe;
+  shortProbe.probe = "OK";
+  FakeModem noEcho;
+  noEcho.echo = false;
+  port.Attach(1, shortProbe);
+  port.Attach(2, noEcho);
+  Open();
+  host.RunFor(30000);
+  EXPECT_EQ(port.OpenedPorts(), (std::vector<int>{1, 2}));
+  EXPECT_EQ(port.openings.size(), 8u);  // went on to COM8
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, "Modem type can not detect ??");
+  EXPECT_FALSE(form->DetectionSucceeded());
+}
+
+TEST_F(DialogTest, ErrorToStatusCommandLeadsToAti9) {
+  FakeModem modem;
+  Keys(modem);
+  modem.country = 0xB5;
+  modem.hasStatusV5 = false;  // AT&V5 answered ERROR within 250 ms
+  port.Attach(1, modem);
+  Open();
+  host.RunFor(10000);
+  EXPECT_EQ(port.LinesOn(1).back(), "ATI9");
+  EXPECT_EQ(port.lines.back().at - port.lines[port.lines.size() - 2].at, 800u + 4);
+  EXPECT_EQ(st.UseAti9, 1);
+  EXPECT_TRUE(form->DetectionSucceeded());
+  EXPECT_EQ(form->ComboBox1.Text(), "North America (USA)");
+}
+
+TEST_F(DialogTest, ErrorToAti9BringsTheEvaluationForward) {
+  FakeModem modem;
+  modem.identification = {"NO SUCH FAMILY"};
+  modem.hasStatusV5 = false;
+  modem.hasStatusI9 = false;
+  port.Attach(1, modem);
+  Open();
+  host.RunFor(10000);
+  ASSERT_EQ(port.LinesOn(1).back(), "ATI9");
+  VirtualClock::Ms errorAt = port.lines.back().at + modem.replyDelay;
+  // Evaluated 100 ms after the "ERROR", next port step 500 ms later.
+  ASSERT_GE(port.openings.size(), 2u);
+  EXPECT_EQ(port.openings[1].at, errorAt + 100 + 500);
+}
+
+TEST_F(DialogTest, ErrorAnsweringAtOnALaterPortDoesNotStopTheScan) {
+  FakeModem first;  // leaves "ERROR" as the wait text
+  first.identification = {"NO SUCH FAMILY"};
+  FakeModem modem;
+  Keys(modem);
+  modem.overrides["AT"] = {{}, "ERROR"};
+  port.Attach(1, first);
+  port.Attach(2, modem);
+  Open();
+  host.RunFor(30000);
+  EXPECT_EQ(port.LinesOn(2).size(), 6u);  // the whole ladder, then ATI9
+  EXPECT_TRUE(form->DetectionSucceeded());
+  EXPECT_TRUE(host.messages.empty());
+}
+
+TEST_F(DialogTest, PortThatRaisesIsReportedAndTheScanGoesOn) {
+  FakeModem modem;
+  Keys(modem);
+  port.failing = {1};
+  port.Attach(2, modem);
+  Open();
+  host.RunFor(20000);
+  ASSERT_FALSE(host.messages.empty());
+  EXPECT_EQ(host.messages[0].text, "Unable to create read thread");
+  EXPECT_EQ(host.messages[0].kind, TMsgKind::Error);
+  EXPECT_FALSE(host.closed);
+  ASSERT_GE(port.openings.size(), 2u);
+  EXPECT_EQ(port.openings[1].at, 1000u);
+  EXPECT_TRUE(form->DetectionSucceeded());
+}
+
+TEST_F(DialogTest, SectionNameBeyondTheWrapIsNotFound) {
+  FakeModem modem;
+  modem.identification = {"MODEL 123456789 REVISION 7 FAKEMODEM"};
+  port.Attach(1, modem);
+  Open();
+  host.RunFor(20000);
+  EXPECT_FALSE(form->DetectionSucceeded());
+  EXPECT_EQ(form->Panel7.Caption, "MODEL 123456789 REVISION 7 ");
+}

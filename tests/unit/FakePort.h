@@ -1,0 +1,198 @@
+// A scripted serial port on the virtual clock. Devices sit on port numbers;
+// a port without a device cannot be opened. Each command line written (the
+// bytes up to a carriage return) goes to the device, whose answer is
+// delivered through OnReceiveData as one burst a set time after the carriage
+// return, if that opening of the port is still open then.
+#pragma once
+
+#include <cctype>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "VirtualClock.h"
+#include "comm32/CommPort.h"
+
+class FakeDevice {
+ public:
+  virtual ~FakeDevice() = default;
+  // Bytes sent back for one command line ("" for none).
+  virtual std::string Answer(const std::string& line) = 0;
+  // Time from the carriage return to the delivery of the answer.
+  VirtualClock::Ms replyDelay = 250;
+};
+
+// Answers nothing.
+class SilentDevice : public FakeDevice {
+ public:
+  std::string Answer(const std::string&) override { return std::string(); }
+};
+
+// An AT modem: echo "CMD\r", then "\r\n<line>\r\n" per line, then
+// "\r\n<result>\r\n".
+class FakeModem : public FakeDevice {
+ public:
+  struct Reply {
+    std::vector<std::string> lines;
+    std::string result = "OK";  // "" for none
+  };
+
+  bool echo = true;
+  std::vector<std::string> identification = {"56K FAKEMODEM V1.0"};  // ATI5
+  std::string probe = "ERROR";                                       // result of ATH3
+  bool hasStatusV5 = true;                      // AT&V5 lists the status, else ERROR
+  bool hasStatusI9 = true;                      // ATI9 lists the status, else ERROR
+  bool acceptsCountry = true;                   // AT%T19,0,<hex> answered OK, else ERROR
+  unsigned country = 0;                         // current country code
+  std::map<unsigned, std::string> countryKeys;  // code -> key shown in the status
+  std::map<std::string, Reply> overrides;       // exact command -> reply
+  std::vector<std::string> heard;               // every command line
+
+  static std::string Frame(const std::string& command, const Reply& reply, bool echo) {
+    std::string out = echo ? command + "\r" : std::string();
+    for (const std::string& line : reply.lines) out += "\r\n" + line + "\r\n";
+    if (!reply.result.empty()) out += "\r\n" + reply.result + "\r\n";
+    return out;
+  }
+
+  std::string StatusLine() const {
+    auto key = countryKeys.find(country);
+    return "COUNTRY: " + (key == countryKeys.end() ? std::string("??") : key->second);
+  }
+
+  std::string Answer(const std::string& line) override {
+    heard.push_back(line);
+    return Frame(line, ReplyTo(line), echo);
+  }
+
+ private:
+  Reply ReplyTo(const std::string& command) {
+    auto over = overrides.find(command);
+    if (over != overrides.end()) return over->second;
+    if (command == "ATI5") return {identification, "OK"};
+    if (command == "ATH3") return {{}, probe};
+    if (command == "AT&V5") return hasStatusV5 ? Reply{{StatusLine()}, "OK"} : Reply{{}, "ERROR"};
+    if (command == "ATI9") return hasStatusI9 ? Reply{{StatusLine()}, "OK"} : Reply{{}, "ERROR"};
+    const std::string set = "AT%T19,0,";
+    if (command.compare(0, set.size(), set) == 0) {
+      if (!acceptsCountry) return {{}, "ERROR"};
+      unsigned code = 0;
+      std::string digits = command.substr(set.size());
+      if (digits.empty() || digits.size() > 4) return {{}, "ERROR"};
+      for (char c : digits) {
+        int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
+                : (c >= 'A' && c <= 'F')                    ? c - 'A' + 10
+                                                            : -1;
+        if (v < 0) return {{}, "ERROR"};
+        code = code * 16 + static_cast<unsigned>(v);
+      }
+      country = code;
+      return {};
+    }
+    return {};
+  }
+};
+
+class FakePort : public TCommPort {
+ public:
+  struct Line {
+    VirtualClock::Ms at;  // when its carriage return was written
+    int port;
+    std::string text;
+  };
+  struct Opening {
+    VirtualClock::Ms at;
+    int port;
+    bool opened;
+  };
+
+  explicit FakePort(VirtualClock& clock) : clock_(clock) {}
+
+  // Puts a device on port n (1 .. 8); the port can then be opened.
+  void Attach(int n, FakeDevice& device) { devices_[n] = &device; }
+  // OpenPort on port n raises ECommsError.
+  std::set<int> failing;
+
+  // What happened.
+  std::vector<Opening> openings;  // every OpenPort call
+  std::vector<Line> lines;        // every command line written
+  std::string partial;            // bytes written since the last carriage return
+  int closes = 0;
+  int purges = 0;
+
+  bool IsOpen() const { return open_ != 0; }
+  int OpenNumber() const { return open_; }
+  std::vector<int> OpenedPorts() const {
+    std::vector<int> ports;
+    for (const Opening& o : openings)
+      if (o.opened) ports.push_back(o.port);
+    return ports;
+  }
+  std::vector<std::string> LinesOn(int port) const {
+    std::vector<std::string> out;
+    for (const Line& l : lines)
+      if (l.port == port) out.push_back(l.text);
+    return out;
+  }
+
+  // Delivers bytes at `at` if this opening of the port is still open then.
+  void DeliverAt(VirtualClock::Ms at, const std::string& bytes) {
+    std::uint64_t session = session_;
+    clock_.Post(at, [this, session, bytes] {
+      if (open_ != 0 && session == session_) DeliverNow(bytes);
+    });
+  }
+  // Raises OnReceiveData at once: the bytes and one zero byte after them.
+  void DeliverNow(const std::string& bytes) {
+    std::string block = bytes + '\0';
+    if (OnReceiveData()) OnReceiveData()(block.data(), static_cast<std::uint16_t>(bytes.size()));
+  }
+
+  bool OpenPort() override {
+    int n = static_cast<int>(Port());
+    if (failing.count(n)) {
+      openings.push_back({clock_.Now(), n, false});
+      throw ECommsError("Unable to create read thread");
+    }
+    bool ok = open_ == 0 && devices_.count(n) != 0;
+    openings.push_back({clock_.Now(), n, ok});
+    if (!ok) return false;
+    open_ = n;
+    ++session_;
+    partial.clear();
+    return true;
+  }
+  void ClosePort() override {
+    if (open_ == 0) return;
+    open_ = 0;
+    ++closes;
+  }
+  bool WritePort(const void* buffer, std::uint16_t length) override {
+    if (open_ == 0) return false;
+    const char* bytes = static_cast<const char*>(buffer);
+    for (std::uint16_t i = 0; i < length; ++i) {
+      if (bytes[i] != '\r') {
+        partial += bytes[i];
+        continue;
+      }
+      lines.push_back({clock_.Now(), open_, partial});
+      FakeDevice& device = *devices_[open_];
+      std::string answer = device.Answer(partial);
+      partial.clear();
+      if (!answer.empty()) DeliverAt(clock_.Now() + device.replyDelay, answer);
+    }
+    return true;
+  }
+  bool PurgeInput() override {
+    ++purges;
+    return open_ != 0;
+  }
+
+ private:
+  VirtualClock& clock_;
+  std::map<int, FakeDevice*> devices_;
+  int open_ = 0;
+  std::uint64_t session_ = 0;
+};

@@ -1,0 +1,248 @@
+// The country switch and the command script engine, after a detection on
+// COM1 in virtual time.
+#include "DialogFixture.h"
+
+class SwitchTest : public DialogTest {
+ protected:
+  FakeModem modem;
+
+  void SetUp() override {
+    DialogTest::SetUp();
+    Keys(modem);
+    modem.country = 0xB5;
+    port.Attach(1, modem);
+  }
+
+  void Detect() {
+    Open();
+    host.RunFor(8000);
+    ASSERT_TRUE(form->DetectionSucceeded());
+    modem.heard.clear();
+    port.lines.clear();
+  }
+  void Choose(const std::string& country) {
+    int index = form->ComboBox1.Items.IndexOf(country);
+    ASSERT_GE(index, 0) << country;
+    form->ComboBox1.SetItemIndex(index);
+  }
+  // Presses OK and runs until the dialog closes (or 100 s pass).
+  void PressOk() {
+    okAt = clock.Now();
+    form->UPGRADEClick();
+    host.RunFor(100000);
+  }
+  void UseScript(std::initializer_list<const char*> lines) {
+    std::vector<std::string> items(lines.begin(), lines.end());
+    form->ListBox2.Items.Assign(items);
+  }
+
+  VirtualClock::Ms okAt = 0;
+};
+
+TEST_F(SwitchTest, ChosenCountryIsSetAndReported) {
+  Detect();
+  ASSERT_EQ(form->ComboBox1.Text(), "North America (USA)");
+  Choose("Germany");
+  PressOk();
+  EXPECT_EQ(modem.heard, (std::vector<std::string>{"AT%T19,0,4", "AT&V5"}));
+  EXPECT_EQ(modem.country, 4u);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, " Modem reset OK !!     ");
+  EXPECT_EQ(host.messages[0].kind, TMsgKind::Information);
+  EXPECT_EQ(Status(), "Modem reset OK!!");
+  EXPECT_EQ(form->Panel7.Caption, "OK");
+  EXPECT_EQ(form->Panel8.Caption, "COUNTRY: DE");
+  EXPECT_TRUE(host.closed);
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_EQ(st.ScriptLine, 0);
+  // First step after the interval detection left (2000 ms); each step ends
+  // 100 ms after its "OK".
+  ASSERT_EQ(port.lines.size(), 2u);
+  EXPECT_EQ(port.lines[0].at, okAt + 2000 + 10);
+  EXPECT_EQ(port.lines[1].at, port.lines[0].at + 250 + 100 + 5);
+}
+
+TEST_F(SwitchTest, CodeZeroIsSentAsZero) {
+  Detect();
+  Choose("Japan");
+  PressOk();
+  EXPECT_EQ(modem.heard.front(), "AT%T19,0,0");
+  EXPECT_EQ(modem.country, 0u);
+}
+
+TEST_F(SwitchTest, StatusStepUsesAti9WhenDetectionDid) {
+  modem.hasStatusV5 = false;
+  Detect();
+  ASSERT_EQ(st.UseAti9, 1);
+  Choose("Germany");
+  PressOk();
+  EXPECT_EQ(modem.heard, (std::vector<std::string>{"AT%T19,0,4", "ATI9"}));
+  EXPECT_EQ(form->Panel8.Caption, "COUNTRY: DE");
+  EXPECT_EQ(host.messages.at(0).text, " Modem reset OK !!     ");
+}
+
+TEST_F(SwitchTest, RefusedCountryFailsAfterTenSeconds) {
+  modem.acceptsCountry = false;
+  Detect();
+  Choose("Germany");
+  PressOk();
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, " Modem Detect Error !!     ");
+  EXPECT_EQ(host.messages[0].kind, TMsgKind::Error);
+  EXPECT_EQ(host.messages[0].at, port.lines[0].at + 10000);
+  EXPECT_EQ(Status(), "Detect ERROR.....");
+  EXPECT_EQ(modem.heard.size(), 1u);  // the status command is never sent
+  EXPECT_FALSE(port.IsOpen());
+  EXPECT_TRUE(host.closed);
+  EXPECT_EQ(st.ScriptLine, 0);
+  EXPECT_FALSE(st.ScriptAbort);
+}
+
+TEST_F(SwitchTest, OkActsOnlyAfterDetectionAndOnlyOnce) {
+  Open();
+  form->UPGRADEClick();  // still detecting
+  host.RunFor(8000);
+  ASSERT_TRUE(form->DetectionSucceeded());
+  EXPECT_EQ(port.openings.size(), 1u);
+  Choose("Germany");
+  form->UPGRADEClick();
+  EXPECT_EQ(Status(), "Setting now please wait....");
+  EXPECT_TRUE(form->Timer4.Enabled());
+  form->UPGRADEClick();
+  host.RunFor(70000);
+  EXPECT_EQ(port.openings.size(), 2u);
+  EXPECT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(modem.country, 4u);
+}
+
+TEST_F(SwitchTest, OkWithoutAChosenCountrySendsNothing) {
+  modem.country = 0x77;  // unknown: the box shows "UnKnow"
+  Detect();
+  ASSERT_EQ(form->ComboBox1.Text(), "UnKnow");
+  PressOk();
+  EXPECT_TRUE(modem.heard.empty());
+  EXPECT_EQ(port.openings.size(), 1u);
+  EXPECT_EQ(Status(), "Please select your country and press [OK]....");
+  EXPECT_FALSE(host.closed);
+  Choose("Japan");  // the user can still choose and go on
+  PressOk();
+  EXPECT_EQ(modem.heard.front(), "AT%T19,0,0");
+}
+
+TEST_F(SwitchTest, TypingInTheCountryBoxOnlyOpensTheList) {
+  Detect();
+  std::string before = form->ComboBox1.Text();
+  char key = 'G';
+  form->ComboBox1KeyPress(key);
+  EXPECT_EQ(key, '\0');
+  EXPECT_EQ(host.dropDowns, 1);
+  EXPECT_EQ(form->ComboBox1.Text(), before);
+}
+
+TEST_F(SwitchTest, GetCommandTakesOnlyClosedFields) {
+  Detect();
+  char command[80] = "PREV";
+  char reply[80] = {};
+  EXPECT_EQ(form->GetCommand("AT*NC22;1;OK;rest;more;", command, reply), 1);
+  EXPECT_STREQ(command, "AT*NC22");
+  EXPECT_STREQ(reply, "OK");
+  char reply2[80] = {};
+  form->GetCommand("ATX;7;OK", command, reply2);
+  EXPECT_STREQ(command, "ATX");
+  EXPECT_STREQ(reply2, "");
+  form->GetCommand("", command, reply2);
+  EXPECT_STREQ(command, "ATX");
+  std::string longLine = std::string(75, 'C') + ";1;OK;";  // cut to 80: field 3 unclosed
+  char reply3[80] = {};
+  form->GetCommand(longLine.c_str(), command, reply3);
+  EXPECT_EQ(std::string(command), std::string(75, 'C'));
+  EXPECT_STREQ(reply3, "");
+}
+
+TEST_F(SwitchTest, StepsWithoutAnExpectedReplyCannotFail) {
+  Detect();
+  Choose("Germany");
+  // "NO" lasts the full 10 s; DELAY sends nothing and lasts 1 s; SEND4 3 s
+  // and SEND1 60 s, neither failing without a reply.
+  modem.overrides["SEND4X"] = {{}, ""};
+  modem.overrides["SEND1X"] = {{}, ""};
+  modem.overrides["ATQ"] = {{}, ""};
+  UseScript({"ATQ;1;NO;", "DELAY;1;NO;", "SEND4X;1;OK;", "SEND1X;1;OK;"});
+  PressOk();
+  EXPECT_EQ(modem.heard, (std::vector<std::string>{"ATQ", "SEND4X", "SEND1X"}));
+  ASSERT_EQ(port.lines.size(), 3u);
+  EXPECT_EQ(port.lines[1].at - port.lines[0].at, 10000u + 1000 + 6);
+  EXPECT_EQ(port.lines[2].at - port.lines[1].at, 3000u + 6);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, " Modem reset OK !!     ");
+  EXPECT_EQ(host.messages[0].at, port.lines[2].at + 60000);
+}
+
+TEST_F(SwitchTest, NoReplyStepEndsEarlyWhenThePreviousTextComesAgain) {
+  Detect();
+  Choose("Germany");
+  UseScript({"ATA;1;OK;", "ATB;1;NO;"});
+  PressOk();
+  ASSERT_EQ(port.lines.size(), 2u);
+  // Both answered "OK": the second step ends 100 ms after its reply.
+  EXPECT_EQ(host.messages.at(0).at, port.lines[1].at + 250 + 100);
+  EXPECT_EQ(host.messages.at(0).text, " Modem reset OK !!     ");
+}
+
+TEST_F(SwitchTest, DelayWithAReplyWaitsOneSecondForIt) {
+  Detect();
+  Choose("Germany");
+  UseScript({"DELAY;1;OK;", "ATB;1;OK;"});
+  PressOk();
+  EXPECT_TRUE(modem.heard.empty());
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, " Modem Detect Error !!     ");
+  EXPECT_EQ(host.messages[0].at, okAt + 2000 + 1000);
+}
+
+// An unclosed reply field leaves the expected reply empty; an empty line or
+// an unclosed first field also sends the previous command again. Either way
+// the step fails after 10 s although the modem answers "OK".
+class BrokenLineTest : public SwitchTest,
+                       public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+
+TEST_P(BrokenLineTest, FailsEvenWhenAnswered) {
+  const auto& [line, sent] = GetParam();
+  Detect();
+  Choose("Germany");
+  UseScript({"ATA;1;OK;", line});
+  PressOk();
+  ASSERT_EQ(modem.heard.size(), 2u);
+  EXPECT_EQ(modem.heard[1], sent);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, " Modem Detect Error !!     ");
+  EXPECT_EQ(host.messages[0].at, port.lines[1].at + 10000);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, BrokenLineTest,
+                         ::testing::Values(std::make_pair("ATB;1;OK", "ATB"),
+                                           std::make_pair("", "ATA"),
+                                           std::make_pair("ATB", "ATA")));
+
+TEST_F(SwitchTest, OneLineScriptCompletesOnTheNextTick) {
+  Detect();
+  Choose("Germany");
+  UseScript({"ATA;1;OK;"});
+  PressOk();
+  EXPECT_EQ(modem.heard, std::vector<std::string>{"ATA"});
+  EXPECT_EQ(host.messages.at(0).text, " Modem reset OK !!     ");
+  EXPECT_EQ(st.ScriptLine, 0);
+  EXPECT_FALSE(st.ScriptMore);
+}
+
+TEST_F(SwitchTest, PortErrorOnOkIsRaisedToTheWindowAndOkCanBePressedAgain) {
+  Detect();
+  Choose("Germany");
+  port.failing = {1};
+  EXPECT_THROW(form->UPGRADEClick(), std::exception);
+  EXPECT_FALSE(form->SwitchRunning());
+  port.failing.clear();
+  PressOk();
+  EXPECT_EQ(modem.country, 4u);
+  EXPECT_EQ(host.messages.at(0).text, " Modem reset OK !!     ");
+}

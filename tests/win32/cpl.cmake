@@ -1,0 +1,10 @@
+# Control Panel entry: the exported function, resources, and Wine's host.
+ctyset2_wine_test(cpl_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/cpl/CplAppletTest.cpp)
+ctyset2_wine_test(cpl_host_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/cpl/ControlPanelHostTest.cpp)
+add_dependencies(cpl_applet_test ctyset2)
+add_dependencies(cpl_host_test ctyset2)
+
+# Imports only Windows system DLLs; exports exactly CPlApplet.
+add_test(NAME cpl_pe_check
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/cpl/check-pe.sh ${CMAKE_OBJDUMP} $<TARGET_FILE:ctyset2>)
+set_tests_properties(cpl_pe_check PROPERTIES LABELS wine)

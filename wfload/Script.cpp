@@ -1,0 +1,184 @@
+// Command script engine, country switch and the wrappers around the country
+// tables.
+#include <cstring>
+#include <vector>
+
+#include "wfload/Form1.h"
+
+namespace {
+constexpr size_t kScriptLineMax = 80;
+constexpr size_t kFieldMax = TDialogState::kTextSize - 1;
+}  // namespace
+
+int TForm1::GetCommand(const char* Line, char (&Command)[TDialogState::kTextSize],
+                       char (&Reply)[TDialogState::kTextSize]) {
+  char line[kScriptLineMax + 1];
+  CopyText(line, Line, kScriptLineMax);
+  int digit = -1;
+  int field = 1;
+  const char* start = line;
+  // A field counts only when a ';' closes it; fields after the third are
+  // ignored.
+  for (const char* semi = std::strchr(start, ';'); semi && field <= 3;
+       semi = std::strchr(start, ';'), ++field) {
+    std::string text(start, semi);
+    if (field == 1) CopyText(Command, text, kFieldMax);
+    if (field == 2 && !text.empty()) digit = text[0] - '0';
+    if (field == 3) CopyText(Reply, text, kFieldMax);
+    start = semi + 1;
+  }
+  return digit;
+}
+
+void TForm1::SendCMD() {
+  Timer1.SetEnabled(false);
+  Timer2.SetEnabled(false);
+  TListBox& script = st_.ScriptSel == 0 ? ListBox1 : ListBox2;
+  if (st_.DebugMode > 0) script.Visible = true;
+  const int lines = script.Items.Count();
+  const bool inRange = st_.ScriptLine >= 0 && st_.ScriptLine < lines;
+  script.Items.ItemIndex = inRange ? st_.ScriptLine : -1;
+  const std::string line = inRange ? script.Items[st_.ScriptLine] : std::string();
+
+  char expected[TDialogState::kTextSize] = {};
+  GetCommand(line.c_str(), st_.CurCommand, expected);
+
+  bool send = true;
+  // A country command goes out only for a country of the table.
+  if (StartsWith(st_.CurCommand, "AT*NC") && !CheckCountry()) send = false;
+  if (StartsWith(st_.CurCommand, "ATI3")) Memo1.Clear();
+  if (StartsWith(st_.CurCommand, "AT&V5") && st_.UseAti9 > 0) CopyText(st_.CurCommand, "ATI9");
+  if (StartsWith(st_.CurCommand, "DELAY")) send = false;
+  if (send) WriteCommData(st_.CurCommand);
+
+  if (st_.ScriptLine == lines - 1) {
+    st_.ScriptLine = -1;
+    st_.ScriptMore = false;
+  }
+  Timer2.SetInterval(10000);
+  Timer3.SetInterval(600);
+  if (std::strcmp(expected, "NO") == 0)
+    st_.WaitMatched = true;
+  else
+    WaitString(expected);
+  if (StartsWith(st_.CurCommand, "DELAY")) Timer2.SetInterval(1000);
+  if (StartsWith(st_.CurCommand, "SEND1")) Timer2.SetInterval(60000);
+  if (StartsWith(st_.CurCommand, "SEND4")) Timer2.SetInterval(3000);
+  Timer2.SetEnabled(true);
+  Timer3.SetEnabled(true);
+  ++st_.ScriptLine;
+}
+
+void TForm1::CheckResponse() {
+  Timer3.SetEnabled(false);
+  for (int i = 0; i < ResponseList.Items.Count(); ++i) {
+    ResponseList.Items.ItemIndex = i;
+    if (SearchString(ResponseList.Items[i].c_str())) {
+      Timer2.SetInterval(300);
+      break;
+    }
+  }
+  Timer2.SetEnabled(true);
+}
+
+void TForm1::Timer2C() {
+  Timer1.SetEnabled(false);
+  Timer2.SetEnabled(false);
+  Timer3.SetEnabled(false);
+  Timer1.SetInterval(6000);
+  if (StartsWith(st_.CurCommand, "SEND1") || StartsWith(st_.CurCommand, "SEND4"))
+    st_.WaitMatched = true;
+  if (!st_.WaitMatched) {
+    Panel14.Caption = kDetectError;
+    st_.ScriptAbort = true;
+    Comm1.ClosePort();
+    Timer4.SetEnabled(false);
+    host_.ShowMessage(kDetectErrorBox, TMsgKind::Error);
+    host_.Close();
+  }
+  Comm1.PurgeInput();
+  ClearBuffer();
+  if (st_.ScriptAbort) {
+    st_.ScriptAbort = false;
+    st_.ScriptLine = 0;
+    return;
+  }
+  if (st_.ScriptMore) {
+    SendCMD();
+    return;
+  }
+  CompleteScript();
+}
+
+void TForm1::CompleteScript() {
+  CopyText(st_.CurCommand, st_.Tables.CountryCmd);
+  std::int32_t i = SearchVer(0, st_.CurCommand);
+  Panel7.Caption = st_.ReplyBuf;
+  SearchVer(i + 1, st_.UseAti9 > 0 ? "ATI9" : "AT&V5");
+  Panel8.Caption = st_.ReplyBuf;
+  Cancel.Enabled = true;
+  Timer4.SetEnabled(false);
+  Panel14.Caption = kResetOk;
+  host_.ShowMessage(kResetOkBox, TMsgKind::Information);
+  Comm1.ClosePort();
+  host_.Repaint();
+  host_.Close();
+}
+
+void TForm1::UPGRADEClick() {
+  // OK acts once detection has found the modem, and only once.
+  if (!detected_ || switching_) return;
+  if (!CheckCountry()) {
+    Panel14.Caption = kSelectCountry;
+    return;
+  }
+  CountryCode();
+  switching_ = true;
+  Panel14.Caption = kSettingNow;
+  Timer4.SetEnabled(true);
+}
+
+void TForm1::CountryCode() {
+  Comm1.OpenPort();
+  st_.WaitMatched = true;
+  Timer2.SetOnTimer("Timer2C", [this] { Timer2C(); });
+  Timer2.SetEnabled(true);
+  Timer3.SetOnTimer("CheckResponse", [this] { CheckResponse(); });
+}
+
+void TForm1::ChangeTo(unsigned Selector) {
+  TListBox* lists[] = {&INTList,  &DEMlist, &PCI2List, &LINTList,
+                       &LDEMList, &AllList, &INT2List, &DEM2List};
+  if (Selector < sizeof lists / sizeof lists[0]) IDlist = lists[Selector];
+  ComboBox1.Items.Assign(IDlist->Items.Items());
+  ComboBox1.SetItemIndex(-1);
+}
+
+bool TForm1::Change_LFile(const char* Ident) {
+  std::vector<std::string> names;
+  bool selected = st_.Tables.Change_LFile(Ident, CountryIniPath(host_.SystemDirectory()), names);
+  if (Ident[0] == '\0') return selected;
+  IDlist->Items.Assign(names);
+  ComboBox1.Items.Assign(names);
+  ComboBox1.SetItemIndex(-1);
+  return selected;
+}
+
+void TForm1::ChangeDisplay(char* Status, size_t StatusSize) {
+  std::string status(Status);
+  int index = st_.Tables.ChangeDisplay(status, ComboBox1.Items.Items());
+  // The status text is left in upper case.
+  size_t n = status.size() < StatusSize ? status.size() : StatusSize - 1;
+  std::memcpy(Status, status.data(), n);
+  Status[n] = '\0';
+  if (index >= 0)
+    ComboBox1.SetItemIndex(index);
+  else
+    ComboBox1.SetText(kUnknownCountry);
+}
+
+bool TForm1::CheckCountry() {
+  bool found = st_.Tables.CheckCountry(ComboBox1.Text(), ComboBox1.Items.Count());
+  CopyText(st_.CurCommand, st_.Tables.CountryCmd);
+  return found;
+}
