@@ -2,8 +2,8 @@
 # Receive benchmark of TComm32 under Wine (win64 build) against a pty, and of a
 # plain Linux reader of the same pty in the same run.
 #   bench/comm32.sh [stream-bytes] [idle-seconds] [SLevel]
-# Uses build/win64 and a private Wine prefix in build/bench; COM8 is mapped to
-# a pty link inside build/bench.
+# Uses build/win64 and its test harness prefix; COM8 is the pty of
+# bench/ptyfeed.py; results also land in build/bench.
 set -euo pipefail
 
 src=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,33 +20,35 @@ x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -Werror -I"$src" \
   "$src/bench/comm32_bench.cpp" "$build/comm32/libcomm32_win.a" "$build/comm32/libcomm32_core.a" \
   -static -o "$work/comm32_bench.exe"
 
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-link=$work/com8
-if [[ ! -d $WINEPREFIX ]]; then
-  wineboot -i >/dev/null 2>&1
-fi
-wineserver -k 2>/dev/null || true
-wine reg add 'HKLM\Software\Wine\Ports' /v COM8 /t REG_SZ /d "$link" /f >/dev/null 2>&1
-wineserver -k 2>/dev/null || true
-sleep 0.5
+# The test harness's Wine environment of the win64 tree: private prefix,
+# COM1..COM8 mapped to <build>/ports, persistent wineserver, Xvfb.
+bash "$src/cmake/wine-harness.sh" setup win64 "$build" "$src" >"$work/harness.log"
+# shellcheck source=/dev/null
+source "$build/wine.env"
+link=$build/ports/com8
 
 feeder_log=$work/feeder.log
 python3 "$src/bench/ptyfeed.py" "$link" "$stream" >"$feeder_log" 2>&1 &
 feeder=$!
 for _ in $(seq 100); do [[ -L $link ]] && break; sleep 0.05; done
-
-wineserver -f -p </dev/null >/dev/null 2>&1 &
-server=$!
-sleep 0.5
 cleanup() {
   kill "$feeder" 2>/dev/null || true
-  wineserver -k 2>/dev/null || true
-  wait 2>/dev/null || true
+  rm -f "$link"
+  bash "$src/cmake/wine-harness.sh" cleanup win64 "$build" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
 
+# The wineserver of this prefix (its CPU time counts as the component's too).
+# wineserver works in a directory named after the prefix's device and inode.
+read -r dev ino < <(stat -c '%d %i' "$WINEPREFIX")
+serverdir=$(printf 'server-%x-%x' "$dev" "$ino")
+server=
+for p in $(pgrep wineserver || true); do
+  [[ "$(readlink "/proc/$p/cwd" 2>/dev/null)" == */"$serverdir" ]] && server=$p
+done
+
 # The bench reads its own CPU time from /proc/self (the Wine process).
-BENCH_WINESERVER_PID=$server xvfb-run -a /usr/lib/wine/wine64 "$work/comm32_bench.exe" \
+BENCH_WINESERVER_PID=$server /usr/lib/wine/wine64 "$work/comm32_bench.exe" \
   "$stream" "$idle" "$slevel" | tr -d '\r' | tee "$work/wine.out"
 wait "$feeder" || true
 cat "$feeder_log"

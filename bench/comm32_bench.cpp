@@ -35,16 +35,21 @@ double LinuxCpuSeconds(const std::string& pid) {
   return (utime + stime) / 100.0;  // USER_HZ
 }
 
-std::string SelfPid() {
-  char buf[64] = {};
-  const DWORD n = GetEnvironmentVariableA("BENCH_SELF_PID", buf, sizeof buf);
-  if (n != 0) return buf;
-  return "self";
+// CPU time of this process (all its threads).
+double SelfCpuSeconds() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime) /
+           1e7;
+  };
+  return seconds(kernel) + seconds(user);
 }
 
 void Pump(double untilSeconds) {
-  while (Seconds() < untilSeconds) {
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  for (double now; (now = Seconds()) < untilSeconds;) {
+    const DWORD ms = static_cast<DWORD>((untilSeconds - now) * 1000) + 1;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
   }
@@ -68,7 +73,8 @@ int main(int argc, char** argv) {
   const std::size_t stream = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 4u << 20;
   const double idleSeconds = argc > 2 ? std::atof(argv[2]) : 10.0;
   const char* server = std::getenv("BENCH_WINESERVER_PID");
-  const std::string self = SelfPid();
+  if (server != nullptr && *server == '\0') server = nullptr;
+  std::printf("wineserver_pid %s\n", server ? server : "unknown");
 
   TComm32 comm;
   comm.SetBaudRate(tbr115200);
@@ -93,13 +99,13 @@ int main(int argc, char** argv) {
   }
 
   // Idle port.
-  const double idleCpu0 = LinuxCpuSeconds(self);
+  const double idleCpu0 = SelfCpuSeconds();
   const double idleServer0 = server ? LinuxCpuSeconds(server) : 0;
   const double idleStart = Seconds();
   Pump(idleStart + idleSeconds);
   const double idleElapsed = Seconds() - idleStart;
   std::printf("idle_seconds %.2f\n", idleElapsed);
-  std::printf("idle_cpu_percent %.3f\n", 100 * (LinuxCpuSeconds(self) - idleCpu0) / idleElapsed);
+  std::printf("idle_cpu_percent %.3f\n", 100 * (SelfCpuSeconds() - idleCpu0) / idleElapsed);
   if (server) {
     std::printf("idle_wineserver_cpu_percent %.3f\n",
                 100 * (LinuxCpuSeconds(server) - idleServer0) / idleElapsed);
@@ -141,13 +147,13 @@ int main(int argc, char** argv) {
     if (length != 0) ++deliveries;
     lastDelivery = Seconds();
   });
-  const double cpu0 = LinuxCpuSeconds(self);
+  const double cpu0 = SelfCpuSeconds();
   const double server0 = server ? LinuxCpuSeconds(server) : 0;
   const double t0 = Seconds();
   comm.WritePort("S", 1);
   const bool complete = PumpUntil([&] { return received >= stream; }, 120);
   const double elapsed = lastDelivery - t0;
-  const double cpu = LinuxCpuSeconds(self) - cpu0;
+  const double cpu = SelfCpuSeconds() - cpu0;
   const double serverCpu = server ? LinuxCpuSeconds(server) - server0 : 0;
   std::printf("stream_complete %d\n", complete ? 1 : 0);
   std::printf("stream_bytes %zu\n", received);
