@@ -41,19 +41,14 @@ bool WaitForStatus(HWND dialog, const std::string& text, DWORD timeoutMs) {
   return Eventually([&] { return Status(dialog) == text; }, timeoutMs);
 }
 
-// The message box the dialog shows next: its caption and text; then OK.
-struct TBox {
-  std::string caption;
-  std::string text;
-};
-
-TBox AnswerMessageBox(HWND dialog, DWORD timeoutMs) {
-  TBox seen;
-  if (HWND box = WaitForMessageBox(dialog, timeoutMs)) {
-    seen = {MessageBoxCaption(box), MessageBoxText(box)};
-    PressOk(box);
-  }
-  return seen;
+// The dialog shows this message box next (answered with OK) and then closes.
+void ExpectFinalMessage(HWND dialog, const char* caption, const char* text, DWORD timeoutMs) {
+  HWND box = WaitForMessageBox(dialog, timeoutMs);
+  ASSERT_NE(nullptr, box) << "no message box; status " << Status(dialog);
+  EXPECT_EQ(caption, MessageBoxCaption(box));
+  EXPECT_EQ(text, MessageBoxText(box));
+  PressOk(box);
+  EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 5000));
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -86,10 +81,7 @@ class EndToEndTest : public ::testing::Test {
 TEST_F(EndToEndTest, NoPortShowsNoModemAndCloses) {
   Open([&](HWND dialog) {
     ASSERT_NE(nullptr, dialog);
-    const TBox box = AnswerMessageBox(dialog, 30000);
-    EXPECT_EQ("Error", box.caption);
-    EXPECT_EQ("No modem detect ??", box.text);
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 5000));
+    ExpectFinalMessage(dialog, "Error", "No modem detect ??", 30000);
   });
 }
 
@@ -109,10 +101,7 @@ TEST_F(EndToEndTest, ModemOnCom2IsFoundAndSwitchedToTheChosenCountry) {
     ASSERT_TRUE(Choose(countries, "Germany"));
     EXPECT_EQ("Germany", Text(countries));
     Click(Item(dialog, kIdUPGRADE));
-    const TBox box = AnswerMessageBox(dialog, 40000);
-    EXPECT_EQ("Information", box.caption);
-    EXPECT_EQ(" Modem reset OK !!     ", box.text);
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 5000));
+    ExpectFinalMessage(dialog, "Information", " Modem reset OK !!     ", 40000);
   });
   EXPECT_EQ(0x04, modem.CountryCode());
   const std::vector<std::string> commands = modem.Commands();
@@ -124,10 +113,7 @@ TEST_F(EndToEndTest, UnknownFamilyShowsModemTypeNotDetected) {
   winetest::SimModem modem(1, "--ident \"ACME 9600 Voice\"");
   Open([&](HWND dialog) {
     ASSERT_NE(nullptr, dialog);
-    const TBox box = AnswerMessageBox(dialog, 40000);
-    EXPECT_EQ("Error", box.caption);
-    EXPECT_EQ("Modem type can not detect ??", box.text);
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 5000));
+    ExpectFinalMessage(dialog, "Error", "Modem type can not detect ??", 40000);
   });
 }
 
