@@ -71,7 +71,7 @@ SimModem::SimModem(int com, const std::string& options)
              " " + options);
   const bool settled = WaitUntil(
       [&] { return UnixFileExists(state_ + "/started") || UnixFileExists(state_ + "/failed"); },
-      15000);
+      60000);
   if (!settled || !UnixFileExists(state_ + "/started"))
     throw std::runtime_error("modemsim on COM" + std::to_string(com) + " did not start: " + Log());
   running_ = true;
@@ -89,7 +89,7 @@ void SimModem::Stop() {
   } catch (const std::exception&) {
     return;  // wine_cleanup stops it at the end of the run
   }
-  WaitUntil([&] { return UnixFileExists(state_ + "/stopped"); }, 15000);
+  WaitUntil([&] { return UnixFileExists(state_ + "/stopped"); }, 60000);
 }
 
 std::string SimModem::Received() const { return ReadUnixFile(state_ + "/received"); }

@@ -62,7 +62,7 @@ LONG TApplet::Open(HWND owner, const std::function<void(HWND)>& script) {
           dialog = FindWindowA(kSettingsWindowClass, nullptr);
           return dialog != nullptr && IsWindowVisible(dialog);
         },
-        20000);
+        60000);
     if (dialog != nullptr && !IsWindowVisible(dialog)) dialog = nullptr;
     script(dialog);
     // Whatever the script left: dismiss a message box, cancel the dialog.

@@ -22,7 +22,7 @@ class TApplet {
   bool Loaded() const { return proc_ != nullptr; }
 
   // Opens the dialog (CPL_DBLCLK from `owner`) and runs `script` on a second
-  // thread with the dialog's window, or nullptr when none showed within 20 s.
+  // thread with the dialog's window, or nullptr when none showed within 60 s.
   // Returns when the dialog has closed and the script has ended; a script
   // that leaves the dialog open gets it cancelled. Result: CPlApplet's.
   LONG Open(HWND owner, const std::function<void(HWND dialog)>& script);
