@@ -35,6 +35,11 @@ else
   echo "run: no modemsim built; COM ports are empty"
 fi
 
+if [[ $interactive == 0 ]]; then
+  # No window manager on Xvfb: let Wine draw captions and frames itself.
+  /usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+fi
+
 applet="Z:${build//\//\\}\\ctyset2\\ctyset2.cpl"
 /usr/lib/wine/wine64 control.exe "$applet" >"$run/host.log" 2>&1 &
 host_pid=$!
@@ -56,5 +61,7 @@ if ! xwininfo -root -tree 2>/dev/null | grep -q "\"$caption\""; then
   exit 1
 fi
 sleep 3  # let the dialog start its work before the picture
-import -display "$DISPLAY" -window root "$run/dialog.png"
-echo "run: screenshot in $run/dialog.png"
+wid=$(xwininfo -root -tree | grep "\"$caption\"" | head -1 | awk '{print $1}')
+import -display "$DISPLAY" -window "$wid" "$run/dialog.png"
+import -display "$DISPLAY" -window root "$run/screen.png"
+echo "run: screenshots in $run/dialog.png and $run/screen.png"

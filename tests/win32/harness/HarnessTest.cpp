@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "WineTest.h"
@@ -45,6 +47,19 @@ void ExpectNoSerialDevice(int com) {
 
 TEST(WineHarness, PortWithoutSimulatorIsNoSerialDevice) {
   for (int com = 1; com <= 8; ++com) ExpectNoSerialDevice(com);
+}
+
+// The sample INI file sits in the system directory this flavour sees
+// (system32 for x86_64, syswow64 for i686).
+TEST(WineHarness, IniFileInTheSystemDirectory) {
+  const std::string sample = winetest::ReadUnixFile(winetest::SourceDir() + "/data/Ctyset2.ini");
+  if (sample.empty()) GTEST_SKIP() << "no data/Ctyset2.ini";
+  char dir[MAX_PATH] = {};
+  ASSERT_NE(0u, GetSystemDirectoryA(dir, sizeof dir));
+  std::ifstream in(std::string(dir) + "\\Ctyset2.ini", std::ios::binary);
+  std::ostringstream installed;
+  installed << in.rdbuf();
+  EXPECT_EQ(sample, installed.str());
 }
 
 TEST(WineHarness, SimulatedModemAnswersOnItsPort) {

@@ -177,9 +177,30 @@ HWND WaitForWindow(const std::string& caption, DWORD processId, DWORD timeoutMs)
   return q.found;
 }
 
+namespace {
+
+struct ChildQuery {
+  const std::string* className;
+  const std::string* text;
+  HWND found;
+};
+
+BOOL CALLBACK MatchChild(HWND hwnd, LPARAM param) {
+  auto* q = reinterpret_cast<ChildQuery*>(param);
+  char name[256] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  if (!q->className->empty() && lstrcmpiA(name, q->className->c_str()) != 0) return TRUE;
+  if (WindowText(hwnd) != *q->text) return TRUE;
+  q->found = hwnd;
+  return FALSE;
+}
+
+}  // namespace
+
 HWND FindChild(HWND parent, const std::string& className, const std::string& text) {
-  return FindWindowExA(parent, nullptr, className.empty() ? nullptr : className.c_str(),
-                       text.c_str());
+  ChildQuery q{&className, &text, nullptr};
+  EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&q));
+  return q.found;
 }
 
 std::string WindowText(HWND hwnd) {

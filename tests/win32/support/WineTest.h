@@ -96,7 +96,8 @@ std::string ControlPanelCommand(const std::string& appletPath);
 // nullptr if none appears within timeoutMs.
 HWND WaitForWindow(const std::string& caption, DWORD processId, DWORD timeoutMs);
 
-// Child window of this class and text (class may be empty for any).
+// Window of this class and text at any depth below parent (class may be
+// empty for any).
 HWND FindChild(HWND parent, const std::string& className, const std::string& text);
 
 std::string WindowText(HWND hwnd);

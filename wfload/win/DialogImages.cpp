@@ -1,0 +1,112 @@
+#include "wfload/win/DialogImages.h"
+
+#include <memory>
+#include <utility>
+
+namespace {
+
+struct TGdiDeleter {
+  void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+using TGdiObject = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, TGdiDeleter>;
+
+// A memory DC drawing into a new bitmap in a design coordinate system of
+// designWidth x designHeight, stretched to the bitmap's pixel size.
+class TCanvas {
+ public:
+  TCanvas(int width, int height, int designWidth, int designHeight, COLORREF background) {
+    HDC screen = GetDC(nullptr);
+    dc_ = CreateCompatibleDC(screen);
+    bitmap_ = CreateCompatibleBitmap(screen, width, height);
+    ReleaseDC(nullptr, screen);
+    old_ = SelectObject(dc_, bitmap_);
+    RECT all = {0, 0, width, height};
+    TGdiObject brush(CreateSolidBrush(background));
+    FillRect(dc_, &all, static_cast<HBRUSH>(brush.get()));
+    SetMapMode(dc_, MM_ANISOTROPIC);
+    SetWindowExtEx(dc_, designWidth, designHeight, nullptr);
+    SetViewportExtEx(dc_, width, height, nullptr);
+  }
+  ~TCanvas() {
+    SelectObject(dc_, old_);
+    DeleteDC(dc_);
+    if (bitmap_) DeleteObject(bitmap_);
+  }
+  TCanvas(const TCanvas&) = delete;
+  TCanvas& operator=(const TCanvas&) = delete;
+
+  HDC dc() const { return dc_; }
+
+  void Ellipse(int left, int top, int right, int bottom, COLORREF fill, COLORREF line, int width) {
+    TGdiObject brush(CreateSolidBrush(fill));
+    TGdiObject pen(CreatePen(PS_SOLID, width, line));
+    HGDIOBJ oldBrush = SelectObject(dc_, brush.get());
+    HGDIOBJ oldPen = SelectObject(dc_, pen.get());
+    ::Ellipse(dc_, left, top, right, bottom);
+    SelectObject(dc_, oldPen);
+    SelectObject(dc_, oldBrush);
+  }
+
+  void Outline(int left, int top, int right, int bottom, COLORREF line) {
+    TGdiObject pen(CreatePen(PS_SOLID, 1, line));
+    HGDIOBJ oldBrush = SelectObject(dc_, GetStockObject(NULL_BRUSH));
+    HGDIOBJ oldPen = SelectObject(dc_, pen.get());
+    ::Ellipse(dc_, left, top, right, bottom);
+    SelectObject(dc_, oldPen);
+    SelectObject(dc_, oldBrush);
+  }
+
+  void Line(int x1, int y1, int x2, int y2, COLORREF line) {
+    TGdiObject pen(CreatePen(PS_SOLID, 1, line));
+    HGDIOBJ oldPen = SelectObject(dc_, pen.get());
+    MoveToEx(dc_, x1, y1, nullptr);
+    LineTo(dc_, x2, y2);
+    SelectObject(dc_, oldPen);
+  }
+
+  HBITMAP Release() {
+    SelectObject(dc_, old_);
+    old_ = nullptr;
+    return std::exchange(bitmap_, nullptr);
+  }
+
+ private:
+  HDC dc_ = nullptr;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+};
+
+}  // namespace
+
+HBITMAP DrawGlobeBitmap(int width, int height, COLORREF background) {
+  // Designed at 137 x 121: a globe of radius 56 with its grid, on a shadow.
+  TCanvas c(width, height, 137, 121, background);
+  const COLORREF sea = RGB(96, 160, 224);
+  const COLORREF grid = RGB(0, 48, 128);
+  c.Ellipse(24, 108, 114, 120, RGB(160, 160, 160), RGB(160, 160, 160), 1);
+  c.Ellipse(12, 1, 125, 114, sea, grid, 2);
+  // Meridians: ellipses narrowing toward the middle one.
+  for (int half : {42, 28, 14}) c.Outline(68 - half, 1, 69 + half, 114, grid);
+  c.Line(68, 2, 68, 113, grid);
+  // Parallels.
+  for (int y : {22, 40, 57, 74, 92}) {
+    const int dy = y - 57;
+    int dx = 0;
+    while ((dx + 1) * (dx + 1) + dy * dy <= 56 * 56) ++dx;
+    c.Line(68 - dx, y, 69 + dx, y, grid);
+  }
+  // Two land masses.
+  c.Ellipse(36, 24, 62, 52, RGB(64, 160, 64), RGB(32, 112, 32), 1);
+  c.Ellipse(74, 58, 102, 94, RGB(64, 160, 64), RGB(32, 112, 32), 1);
+  return c.Release();
+}
+
+HBITMAP DrawSatelliteBitmap(int width, int height, COLORREF background) {
+  // Designed at 33 x 33: a lit sphere, brightest toward the top left.
+  TCanvas c(width, height, 33, 33, background);
+  c.Ellipse(0, 0, 33, 33, RGB(176, 64, 0), RGB(128, 32, 0), 1);
+  c.Ellipse(3, 3, 28, 28, RGB(224, 112, 16), RGB(224, 112, 16), 1);
+  c.Ellipse(6, 6, 22, 22, RGB(248, 160, 48), RGB(248, 160, 48), 1);
+  c.Ellipse(9, 8, 16, 15, RGB(255, 232, 160), RGB(255, 232, 160), 1);
+  return c.Release();
+}

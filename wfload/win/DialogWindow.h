@@ -1,0 +1,120 @@
+// The settings dialog as a real window: standard Win32 controls at the
+// designed places (scaled to the display), kept in step with the control
+// models of TForm1. Every event (timer, button, received data, key, size)
+// goes to its handler through Dispatch, which feeds user input to the models
+// first, reports an escaping error in the standard error box, and copies the
+// changed models into the controls afterwards.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comm32/CommPort.h"
+#include "wfload/Form1.h"
+#include "wfload/FormHost.h"
+
+class TDialogWindow final : public IFormHost {
+ public:
+  TDialogWindow(HINSTANCE module, std::unique_ptr<TCommPort> comm);
+  ~TDialogWindow() override;
+  TDialogWindow(const TDialogWindow&) = delete;
+  TDialogWindow& operator=(const TDialogWindow&) = delete;
+
+  // Creates the window and the form, runs the dialog modally (the owner is
+  // disabled meanwhile) and takes both down again.
+  void RunModal(HWND owner);
+
+  // IFormHost
+  void ArmTimer(TTimer& timer) override;
+  void DisarmTimer(TTimer& timer) override;
+  void Sleep(unsigned ms) override;
+  void ShowMessage(const std::string& text, TMsgKind kind) override;
+  void Close() override;
+  void Repaint() override;
+  void ShowDropDown() override;
+  TRegRead ReadRegistryString(const std::string& key, const std::string& name,
+                              std::string& value) override;
+  std::vector<std::string> CommandLineWords() override;
+  std::string SystemDirectory() override;
+  void GetScreenSize(int& width, int& height) override;
+  void GetWindowPos(int& left, int& top) override;
+  void MoveWindowTo(int left, int top) override;
+  void SetClientSize(int width, int height) override;
+  int ScaleToDisplay(int designPixels) override { return Scale(designPixels); }
+
+ private:
+  enum class TKind { GroupBox, Label, ComboBox, Picture, Button, Panel, Memo, ListBox };
+  enum class TSubclass { Container, ComboKeys, MemoKeys };
+
+  // One real control and what was last copied into it.
+  struct TView {
+    TControl* model = nullptr;
+    TStringList* items = nullptr;  // combo and list boxes
+    TKind kind = TKind::Label;
+    HWND hwnd = nullptr;
+    bool fillsParent = false;  // Panel14 fills Panel1
+    bool fresh = true;         // nothing copied yet
+    std::string caption;
+    bool visible = false;
+    bool enabled = true;
+    RECT place = {};
+    std::vector<std::string> itemCache;
+    std::string selectedCache;
+  };
+
+  struct TGdiDeleter {
+    void operator()(HGDIOBJ object) const { DeleteObject(object); }
+  };
+  using TGdiObject = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, TGdiDeleter>;
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT HandleSubclassed(HWND hwnd, TSubclass kind, WNDPROC old, UINT msg, WPARAM wParam,
+                           LPARAM lParam);
+  void HandleCommand(int id, int code, HWND control);
+
+  bool CreateFrame(HWND owner);
+  void CreateControls();
+  HWND Add(TControl& model, TKind kind, HWND parent, int id, const char* className, DWORD style,
+           DWORD exStyle = 0);
+  void Subclass(HWND hwnd, TSubclass kind);
+  HWND Control(const TControl& model) const;
+  void MakePictures();
+  void DetachTimers();
+  void CenterOnScreen();
+
+  // Runs one handler of the form as an event of the window.
+  template <class F>
+  void Dispatch(F&& handler);
+  void ReportError(const char* text);
+
+  void MirrorAll();
+  void Mirror(TView& view);
+  void MirrorItems(TView& view);
+  RECT PlaceOf(const TView& view) const;
+  void TakeComboSelection();
+  void TakeComboText();
+  void TakeMemoText();
+
+  int Scale(int designPixels) const { return MulDiv(designPixels, dpi_, 96); }
+
+  HINSTANCE module_;
+  HWND hwnd_ = nullptr;
+  int dpi_ = 96;
+  bool closeRequested_ = false;
+  bool mirroring_ = false;
+  bool resizing_ = false;
+  HWND lastFocus_ = nullptr;
+  TGdiObject font_;
+  TGdiObject globe_;
+  TGdiObject satellite_;
+  std::vector<TView> views_;
+  std::vector<TTimer*> timers_;  // timer id = index + 1
+  // The port outlives the form, which holds a reference to it.
+  std::unique_ptr<TCommPort> comm_;
+  std::unique_ptr<TForm1> form_;
+};

@@ -1,0 +1,21 @@
+// Platform services the settings window hands to the dialog logic: the
+// registry value, the host's command-line words and the system directory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "wfload/FormHost.h"
+
+// Reads the string value `name` of `key` under HKEY_LOCAL_MACHINE, opening
+// the key read-only. A leading backslash in `key` is ignored. Only REG_SZ
+// counts as text.
+TRegRead ReadLocalMachineString(const std::string& key, const std::string& name,
+                                std::string& value);
+
+// Words of `commandLine` after the program's own name, split as
+// CommandLineToArgvW splits them, converted to the ANSI code page.
+std::vector<std::string> SplitCommandLineWords(const wchar_t* commandLine);
+
+// GetSystemDirectoryA, whatever its length.
+std::string SystemDirectoryPath();
