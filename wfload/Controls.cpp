@@ -116,6 +116,14 @@ std::string TMemo::Line(int i) const {
   return Caption.substr(span.Start, span.Length);
 }
 
+std::vector<std::string_view> TMemo::Lines() const {
+  Layout();
+  std::vector<std::string_view> lines;
+  lines.reserve(lines_.size());
+  for (const TSpan& span : lines_) lines.emplace_back(Caption.data() + span.Start, span.Length);
+  return lines;
+}
+
 void TMemo::Layout() const {
   if (laidOut_ && layoutText_ == Caption) return;
   laidOut_ = true;
@@ -131,8 +139,10 @@ void TMemo::Layout() const {
     // fits (a blank may hang over the edge), else cut at the width.
     size_t pos = start;
     while (end - pos > width) {
-      size_t blank = text.find_last_of(' ', pos + width);
-      if (blank == std::string::npos || blank <= pos) {
+      // Only this line's own blanks count: look no further back than pos.
+      size_t blank = std::string_view(text).substr(pos + 1, width).rfind(' ');
+      if (blank != std::string_view::npos) blank += pos + 1;
+      if (blank == std::string_view::npos) {
         lines_.push_back({pos, width});
         pos += width;
       } else {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class IFormHost;
@@ -100,6 +101,9 @@ struct TMemo : TControl {
   int LineCount() const;
   // Line i, or an empty text outside 0 .. LineCount() - 1.
   std::string Line(int i) const;
+  // All lines at once, for walks over the whole transcript (each Line() call
+  // checks the layout against the text). Valid until the text changes.
+  std::vector<std::string_view> Lines() const;
 
   // Changes with every change of the text made through the members above
   // (lets the window mirror only when needed).

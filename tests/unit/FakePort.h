@@ -144,10 +144,17 @@ class FakePort : public TCommPort {
       if (open_ != 0 && session == session_) DeliverNow(bytes);
     });
   }
-  // Raises OnReceiveData at once: the bytes and one zero byte after them.
+  // Raises OnReceiveData at once: the bytes and one zero byte after them, in
+  // as many deliveries as a 16-bit length needs.
   void DeliverNow(const std::string& bytes) {
-    std::string block = bytes + '\0';
-    if (OnReceiveData()) OnReceiveData()(block.data(), static_cast<std::uint16_t>(bytes.size()));
+    const size_t most = 0xFFFF;
+    size_t at = 0;
+    do {
+      std::string block = bytes.substr(at, most) + '\0';
+      if (!OnReceiveData()) return;
+      OnReceiveData()(block.data(), static_cast<std::uint16_t>(block.size() - 1));
+      at += most;
+    } while (at < bytes.size());
   }
 
   bool OpenPort() override {
