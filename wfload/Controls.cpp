@@ -100,6 +100,7 @@ void TMemo::SetText(const std::string& text) {
 
 void TMemo::Append(const char* text, size_t length) {
   size_t room = kMaxText - std::min(kMaxText, Caption.size());
+  if (room == 0 || length == 0) return;
   Caption.append(text, std::min(length, room));
   ++revision_;
 }

@@ -46,3 +46,21 @@ TEST_F(DialogTest, MegabyteFloodOnOnePortDoesNotStopTheScan) {
     CloseForm();
   }
 }
+
+// The window mirrors the transcript into its edit control whenever it
+// changes. A flood in the small bursts a serial port delivers changes it only
+// until it is full: a megabyte in 2 KiB bursts is 512 deliveries, of which
+// only the first 33 or so may cost a mirror.
+TEST_F(DialogTest, FloodChangesTheTranscriptOnlyUntilItIsFull) {
+  Open();
+  form->Memo1.Clear();
+  const std::string burst(2048, '7');
+  size_t changing = 0;  // deliveries after which the window would mirror
+  for (int n = 0; n < 512; ++n) {
+    const unsigned before = form->Memo1.Revision();
+    Receive(burst);
+    changing += form->Memo1.Revision() != before;
+  }
+  EXPECT_EQ(form->Memo1.Text().size(), TMemo::kMaxText);
+  EXPECT_LE(changing, TMemo::kMaxText / burst.size() + 1);
+}
