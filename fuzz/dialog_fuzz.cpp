@@ -1,6 +1,6 @@
 // libFuzzer target for the whole dialog in virtual time: detection over up to
 // eight ports whose devices answer as the input says (modem replies, garbage,
-// silence, split and late bursts, floods), then the country switch, with
+// silence, split and late bursts, floods, unplugging), then the country switch, with
 // message boxes that stay up for a while (their modal loop dispatches timers
 // and deliveries meanwhile) and Cancel pressed at any time. Two openings per
 // input share the dialog state, as in one loading of the library.
@@ -50,11 +50,12 @@ class FuzzModem : public FakeModem {
   std::string Answer(const std::string& line) override {
     std::string normal = FakeModem::Answer(line);
     const Ms now = clock_.Now();
+    if (gone_) return std::string();
     if (in_.remaining_bytes() == 0) {
       Send(now + 250, normal);
       return std::string();
     }
-    switch (in_.ConsumeIntegralInRange(0, 9)) {
+    switch (in_.ConsumeIntegralInRange(0, 10)) {
       case 0:  // silence
         break;
       case 1:  // anything at all
@@ -91,6 +92,10 @@ class FuzzModem : public FakeModem {
           Send(now + 250 + at / kMaxBurst, flood.substr(at, kMaxBurst));
         break;
       }
+      case 8:  // unplugged: nothing more from it, ever
+        gone_ = true;
+        port_.Detach(port_.OpenNumber());
+        break;
       case 7:  // twice
         Send(now + 250, normal);
         Send(now + in_.ConsumeIntegralInRange<Ms>(250, 3000), normal);
@@ -107,6 +112,7 @@ class FuzzModem : public FakeModem {
     if (!bytes.empty() || in_.ConsumeBool()) port_.DeliverAt(at, bytes.substr(0, kMaxBurst));
   }
 
+  bool gone_ = false;
   FuzzedDataProvider& in_;
   FakePort& port_;
   VirtualClock& clock_;

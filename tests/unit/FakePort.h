@@ -112,6 +112,9 @@ class FakePort : public TCommPort {
 
   // Puts a device on port n (1 .. 8); the port can then be opened.
   void Attach(int n, FakeDevice& device) { devices_[n] = &device; }
+  // The device on port n vanishes: an opening of it stays open but hears and
+  // answers nothing, and the port cannot be opened again.
+  void Detach(int n) { devices_.erase(n); }
   // OpenPort on port n raises ECommsError.
   std::set<int> failing;
 
@@ -185,10 +188,11 @@ class FakePort : public TCommPort {
         continue;
       }
       lines.push_back({clock_.Now(), open_, partial});
-      FakeDevice& device = *devices_[open_];
-      std::string answer = device.Answer(partial);
+      auto device = devices_.find(open_);
+      std::string answer =
+          device == devices_.end() ? std::string() : device->second->Answer(partial);
       partial.clear();
-      if (!answer.empty()) DeliverAt(clock_.Now() + device.replyDelay, answer);
+      if (!answer.empty()) DeliverAt(clock_.Now() + device->second->replyDelay, answer);
     }
     return true;
   }
