@@ -27,7 +27,9 @@ function(ctyset2_wine_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} ctyset2_wine_support GTest::gtest GTest::gmock
                                         GTest::gtest_main)
   add_test(NAME ${name} COMMAND ${name})
+  # A crash that Wine reports fails the test even if the process then exits 0.
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine LABELS wine TIMEOUT 600
+    FAIL_REGULAR_EXPRESSION "wine: Unhandled"
     ENVIRONMENT "CTYSET2_BUILD=${CMAKE_BINARY_DIR};CTYSET2_SOURCE=${PROJECT_SOURCE_DIR};CTYSET2_MODEMSIM=${CTYSET2_MODEMSIM}")
   if(T_COMPORTS)
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK comports)

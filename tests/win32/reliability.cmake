@@ -1,0 +1,8 @@
+# Hostile modems and vanishing ports against the real window and TComm32, and
+# a soak of many openings in one loading of the library.
+ctyset2_wine_test(reliability_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/reliability/ReliabilityTest.cpp
+          ${CMAKE_CURRENT_LIST_DIR}/window/DialogDriver.cpp
+  LIBS wfload_win psapi COMPORTS)
+target_include_directories(reliability_test PRIVATE ${CMAKE_CURRENT_LIST_DIR}/window)
+add_dependencies(reliability_test ctyset2)
