@@ -7,7 +7,9 @@
 #     CMAKE_CROSSCOMPILING_EMULATOR (cmake/wine-run.sh), label "wine". It needs
 #     the "wine" fixture (prefix, wineserver, display; tests/win32/wine.cmake)
 #     and links ctyset2_wine_support (tests/win32/support). COMPORTS serialises
-#     tests that use the simulated COM ports.
+#     tests that use the simulated COM ports. PROCESS_PER_TEST Suite.Case ...
+#     runs each named GoogleTest case in a program of its own, one CTest test
+#     each (name.Suite.Case).
 
 # modemsim comes from the native tree; Wine tests start it through simctl.sh.
 set(CTYSET2_MODEMSIM "${PROJECT_SOURCE_DIR}/build/native/tools/modemsim/modemsim"
@@ -22,16 +24,25 @@ function(ctyset2_unit_test name)
 endfunction()
 
 function(ctyset2_wine_test name)
-  cmake_parse_arguments(T "COMPORTS" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "COMPORTS" "" "SOURCES;LIBS;PROCESS_PER_TEST" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} ctyset2_wine_support GTest::gtest GTest::gmock
                                         GTest::gtest_main)
-  add_test(NAME ${name} COMMAND ${name})
+  set(tests)
+  if(T_PROCESS_PER_TEST)
+    foreach(case ${T_PROCESS_PER_TEST})
+      add_test(NAME ${name}.${case} COMMAND ${name} --gtest_filter=${case})
+      list(APPEND tests ${name}.${case})
+    endforeach()
+  else()
+    add_test(NAME ${name} COMMAND ${name})
+    set(tests ${name})
+  endif()
   # A crash that Wine reports fails the test even if the process then exits 0.
-  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine LABELS wine TIMEOUT 600
+  set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED wine LABELS wine TIMEOUT 600
     FAIL_REGULAR_EXPRESSION "wine: Unhandled"
     ENVIRONMENT "CTYSET2_BUILD=${CMAKE_BINARY_DIR};CTYSET2_SOURCE=${PROJECT_SOURCE_DIR};CTYSET2_MODEMSIM=${CTYSET2_MODEMSIM}")
   if(T_COMPORTS)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK comports)
+    set_tests_properties(${tests} PROPERTIES RESOURCE_LOCK comports)
   endif()
 endfunction()

@@ -1,8 +1,26 @@
-# The settings window through CPlApplet, and the platform services it uses.
-# COMPORTS: the dialog scans the COM ports as soon as it shows.
-ctyset2_wine_test(window_test
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/WindowTest.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/window/DialogDriver.cpp
-  LIBS wfload_win COMPORTS)
-target_include_directories(window_test PRIVATE ${CMAKE_CURRENT_LIST_DIR}/window)
+# The settings window and the whole applet, loaded into the test program and
+# driven through its real controls (window/DialogDriver). COMPORTS: the
+# dialog scans the COM ports as soon as it shows.
+add_library(dialog_driver STATIC ${CMAKE_CURRENT_LIST_DIR}/window/DialogDriver.cpp)
+target_include_directories(dialog_driver PUBLIC ${CMAKE_CURRENT_LIST_DIR}/window ${PROJECT_SOURCE_DIR})
+target_link_libraries(dialog_driver PUBLIC ctyset2_wine_support)
+
+# The window: controls, texts, sizes, closing; the platform services it uses.
+ctyset2_wine_test(window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/WindowTest.cpp
+                  LIBS dialog_driver wfload_win COMPORTS)
 add_dependencies(window_test ctyset2)
+
+# The whole applet against the modem simulator, each case in a process of its
+# own: every case starts from a fresh loading of the library, as a host does.
+# (Under Wine 8, a third LoadLibrary of the applet in one process, after the
+# serial threads of earlier loadings have run, crashes in the loader.)
+ctyset2_wine_test(applet_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/EndToEndTest.cpp
+                  LIBS dialog_driver COMPORTS
+                  PROCESS_PER_TEST
+                    EndToEndTest.NoPortShowsNoModemAndCloses
+                    EndToEndTest.ModemOnCom2IsFoundAndSwitchedToTheChosenCountry
+                    EndToEndTest.UnknownFamilyShowsModemTypeNotDetected
+                    EndToEndTest.RefusedCountryCommandFailsAfterTenSeconds
+                    EndToEndTest.CancelDuringDetectionClosesThePort
+                    EndToEndTest.CancelDuringTheSwitchClosesThePort)
+add_dependencies(applet_e2e_test ctyset2)

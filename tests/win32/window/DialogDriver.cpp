@@ -119,6 +119,16 @@ std::vector<std::string> ComboItems(HWND combo) {
   return items;
 }
 
+bool Choose(HWND combo, const std::string& item) {
+  const LRESULT index = SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                     reinterpret_cast<LPARAM>(item.c_str()));
+  if (index == CB_ERR) return false;
+  SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  SendMessageA(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+               reinterpret_cast<LPARAM>(combo));
+  return true;
+}
+
 void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
 
 HWND WaitForMessageBox(HWND dialog, DWORD timeoutMs) {

@@ -47,6 +47,10 @@ int Scaled(int designPixels);
 // Items of a combo box, in its order.
 std::vector<std::string> ComboItems(HWND combo);
 
+// Selects the item with this text in a combo box as the user does with the
+// mouse (the box's parent hears CBN_SELCHANGE). False if there is none.
+bool Choose(HWND combo, const std::string& item);
+
 // Presses a button as a click does.
 void Click(HWND button);
 

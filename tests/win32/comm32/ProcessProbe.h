@@ -1,0 +1,19 @@
+// Counts of the process's own resources, for leak checks under Wine (which
+// does not implement GetProcessHandleCount).
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace comm32test {
+
+// Threads of this process.
+std::size_t ThreadCount();
+
+// The value of the highest of 1000 fresh handles: handles are given out from
+// the lowest free slot, so it grows with every handle leaked below it.
+std::uintptr_t HandleWatermark();
+
+}  // namespace comm32test

@@ -1,0 +1,168 @@
+// The whole applet under Wine: ctyset2.cpl in this process, its real window,
+// the real serial component and the modem simulator on the COM ports.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "DialogDriver.h"
+#include "WineTest.h"
+#include "wfload/win/ControlIds.h"
+
+namespace {
+
+using namespace dialogtest;
+
+const char kSelectCountry[] = "Please select your country and press [OK]....";
+const char kSettingNow[] = "Setting now please wait....";
+
+// Threads of this process. The dialog's serial component runs two while a
+// port is open; once the port is closed the count is back where it was.
+int ThreadCount() {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  THREADENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  CloseHandle(snap);
+  return count;
+}
+
+std::string Status(HWND dialog) { return Text(Item(dialog, kIdPanel14)); }
+
+bool WaitForStatus(HWND dialog, const std::string& text, DWORD timeoutMs) {
+  return Eventually([&] { return Status(dialog) == text; }, timeoutMs);
+}
+
+// The dialog shows this message box next (answered with OK) and then closes.
+void ExpectFinalMessage(HWND dialog, const char* caption, const char* text, DWORD timeoutMs) {
+  HWND box = WaitForMessageBox(dialog, timeoutMs);
+  ASSERT_NE(nullptr, box) << "no message box; status " << Status(dialog);
+  EXPECT_EQ(caption, MessageBoxCaption(box));
+  EXPECT_EQ(text, MessageBoxText(box));
+  PressOk(box);
+  EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 5000));
+}
+
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    owner_ = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
+                           nullptr, nullptr);
+    ASSERT_NE(nullptr, owner_);
+  }
+  void TearDown() override {
+    DestroyWindow(owner_);
+    // Each test loads the library afresh, so that the dialog state does not
+    // carry over from one test to the next.
+    EXPECT_EQ(nullptr, GetModuleHandleA("ctyset2.cpl"));
+  }
+
+  // Opens the dialog with the library loaded for this opening only.
+  // Also checks that the dialog leaves no port open behind.
+  void Open(const std::function<void(HWND)>& script) {
+    TApplet applet;
+    ASSERT_TRUE(applet.Loaded());
+    const int threads = ThreadCount();
+    EXPECT_EQ(1, applet.Open(owner_, script));
+    EXPECT_EQ(threads, ThreadCount()) << "threads of the serial component still run";
+  }
+
+  HWND owner_ = nullptr;
+};
+
+TEST_F(EndToEndTest, NoPortShowsNoModemAndCloses) {
+  Open([&](HWND dialog) {
+    ASSERT_NE(nullptr, dialog);
+    ExpectFinalMessage(dialog, "Error", "No modem detect ??", 30000);
+  });
+}
+
+TEST_F(EndToEndTest, ModemOnCom2IsFoundAndSwitchedToTheChosenCountry) {
+  winetest::SimModem modem(2, "--country B5");
+  Open([&](HWND dialog) {
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 40000)) << Status(dialog);
+    HWND countries = Item(dialog, kIdComboBox1);
+    EXPECT_EQ("North America (USA)", Text(countries));
+    const std::vector<std::string> items = ComboItems(countries);
+    EXPECT_NE(items.end(), std::find(items.begin(), items.end(), "Germany"));
+    EXPECT_EQ(items.end(), std::find(items.begin(), items.end(), "Belginum"));
+    EXPECT_EQ("COM2", Text(Item(dialog, kIdComPort)));
+
+    // The user picks Germany (T.35 code 04) and presses OK.
+    ASSERT_TRUE(Choose(countries, "Germany"));
+    EXPECT_EQ("Germany", Text(countries));
+    Click(Item(dialog, kIdUPGRADE));
+    ExpectFinalMessage(dialog, "Information", " Modem reset OK !!     ", 40000);
+  });
+  EXPECT_EQ(0x04, modem.CountryCode());
+  const std::vector<std::string> commands = modem.Commands();
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ("AT%T19,0,4", commands[commands.size() - 2]);
+}
+
+TEST_F(EndToEndTest, UnknownFamilyShowsModemTypeNotDetected) {
+  winetest::SimModem modem(1, "--ident \"ACME 9600 Voice\"");
+  Open([&](HWND dialog) {
+    ASSERT_NE(nullptr, dialog);
+    ExpectFinalMessage(dialog, "Error", "Modem type can not detect ??", 40000);
+  });
+}
+
+TEST_F(EndToEndTest, RefusedCountryCommandFailsAfterTenSeconds) {
+  winetest::SimModem modem(1, "--country B5 --refuse-country");
+  Open([&](HWND dialog) {
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 40000)) << Status(dialog);
+    ASSERT_TRUE(Choose(Item(dialog, kIdComboBox1), "Japan"));
+    Click(Item(dialog, kIdUPGRADE));
+    ASSERT_TRUE(WaitForStatus(dialog, kSettingNow, 5000));
+    const ULONGLONG pressed = GetTickCount64();
+    HWND box = WaitForMessageBox(dialog, 40000);
+    ASSERT_NE(nullptr, box);
+    const ULONGLONG waited = GetTickCount64() - pressed;
+    EXPECT_GE(waited, 9500u);
+    EXPECT_LE(waited, 25000u);
+    EXPECT_EQ("Error", MessageBoxCaption(box));
+    EXPECT_EQ(" Modem Detect Error !!     ", MessageBoxText(box));
+    EXPECT_EQ("Detect ERROR.....", Status(dialog));
+    PressOk(box);
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 5000));
+  });
+  EXPECT_EQ(0xB5, modem.CountryCode());
+}
+
+TEST_F(EndToEndTest, CancelDuringDetectionClosesThePort) {
+  winetest::SimModem modem(1);
+  Open([&](HWND dialog) {
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(Eventually([&] { return modem.Commands().size() >= 2; }, 20000));
+    Click(Item(dialog, kIdCancel));
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 15000));
+  });
+}
+
+TEST_F(EndToEndTest, CancelDuringTheSwitchClosesThePort) {
+  winetest::SimModem modem(1, "--country B5");
+  Open([&](HWND dialog) {
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 40000)) << Status(dialog);
+    ASSERT_TRUE(Choose(Item(dialog, kIdComboBox1), "Japan"));
+    Click(Item(dialog, kIdUPGRADE));
+    // The first script step is 2 s away: the switch has the port open.
+    ASSERT_TRUE(WaitForStatus(dialog, kSettingNow, 1000));
+    Click(Item(dialog, kIdCancel));
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 15000));
+    EXPECT_EQ(nullptr, WaitForMessageBox(dialog, 0));
+  });
+}
+
+}  // namespace
