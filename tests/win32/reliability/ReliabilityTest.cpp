@@ -167,12 +167,8 @@ TEST_F(FaultTest, ModemVanishesMidSwitch) {
 }
 
 // A megabyte of garbage after COM1's answer to ATI5: COM1 is not recognised
-// (its replies are buried), and the scan goes on to find COM2. Passes on its
-// own and after ModemVanishesMidLadder alone; run after both vanish scenarios
-// the process has died in a heap routine of ntdll on the dialog's thread
-// (access violation, 2 of 3 runs on win64): disabled until that is found, see
-// docs/RELIABILITY.md. Run it with --gtest_also_run_disabled_tests.
-TEST_F(FaultTest, DISABLED_MegabyteFloodDuringDetection) {
+// (its replies are buried), and the scan goes on to find COM2.
+TEST_F(FaultTest, MegabyteFloodDuringDetection) {
   winetest::SimModem flood(1, "--flood-bytes 1048576 --flood-after 3");
   winetest::SimModem modem(2);
   Opening({1, 2}, [&](HWND dialog) {
