@@ -2,6 +2,9 @@
 SHELL := /bin/bash
 PRESETS := native win64 win32
 JOBS ?= 2
+# Seconds per fuzz target: a short bounded run in `make test`, longer in `make fuzz`.
+FUZZ_TEST_SECONDS ?= 15
+FUZZ_SECONDS ?= 180
 
 .PHONY: all deps build test run bench fuzz format
 
@@ -24,6 +27,7 @@ test: deps
 	  echo "=== $$p ==="; \
 	  if cmake --preset $$p && cmake --build --preset $$p -j $(JOBS); then \
 	    if [[ $$p == native ]]; then ctest --preset $$p -j $(JOBS) || status=1; \
+	      bash fuzz/run.sh $(FUZZ_TEST_SECONDS) || status=1; \
 	    else ctest --preset $$p || status=1; \
 	      bash cmake/wine-harness.sh cleanup $$p build/$$p >/dev/null || true; fi; \
 	  else status=1; fi; \
@@ -41,7 +45,7 @@ bench: build-native
 
 fuzz: build-native
 	ctest --preset native -L fuzz --no-tests=ignore
-	@for s in fuzz/*.sh; do [[ -e $$s ]] || continue; echo "== $$s"; bash $$s || exit 1; done
+	@for s in fuzz/*.sh; do [[ -e $$s ]] || continue; echo "== $$s"; bash $$s $(FUZZ_SECONDS) || exit 1; done
 
 format:
 	git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format -i

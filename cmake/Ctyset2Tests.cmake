@@ -38,7 +38,9 @@ function(ctyset2_wine_test name)
     add_test(NAME ${name} COMMAND ${name})
     set(tests ${name})
   endif()
+  # A crash that Wine reports fails the test even if the process then exits 0.
   set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED wine LABELS wine TIMEOUT 600
+    FAIL_REGULAR_EXPRESSION "wine: Unhandled"
     ENVIRONMENT "CTYSET2_BUILD=${CMAKE_BINARY_DIR};CTYSET2_SOURCE=${PROJECT_SOURCE_DIR};CTYSET2_MODEMSIM=${CTYSET2_MODEMSIM}")
   if(T_COMPORTS)
     set_tests_properties(${tests} PROPERTIES RESOURCE_LOCK comports)

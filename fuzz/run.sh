@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds every fuzz target with clang and runs each for <seconds> (default 20).
 # Seeds: fuzz/corpus/<target without _fuzz>/ (read only); new inputs go to
-# build/fuzz/corpus/, crash inputs to build/fuzz/artifacts/. Fails when a
+# build/fuzz/corpus/, crash inputs to build/fuzz/artifacts/; extra flags from
+# fuzz/<target without _fuzz>.options. Fails when a
 # target finds a crash, a leak or a sanitizer error.
 set -eu
 seconds=${1:-20}
@@ -24,6 +25,9 @@ for target in "$build"/*_fuzz; do
   [ -d "$root/fuzz/corpus/$base" ] && set -- "$@" "$root/fuzz/corpus/$base"
   dict=$root/fuzz/$base.dict
   [ -f "$dict" ] && set -- -dict="$dict" "$@"
+  # Extra libFuzzer flags of a target, one or more a line.
+  options=$root/fuzz/$base.options
+  [ -f "$options" ] && set -- $(cat "$options") "$@"
   echo "== $name: $seconds s"
   if ! "$target" "$@" >"$build/$name.log" 2>&1; then
     echo "$name FAILED (see $build/$name.log)"

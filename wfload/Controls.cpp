@@ -100,6 +100,7 @@ void TMemo::SetText(const std::string& text) {
 
 void TMemo::Append(const char* text, size_t length) {
   size_t room = kMaxText - std::min(kMaxText, Caption.size());
+  if (room == 0 || length == 0) return;
   Caption.append(text, std::min(length, room));
   ++revision_;
 }
@@ -114,6 +115,14 @@ std::string TMemo::Line(int i) const {
   if (i < 0 || i >= static_cast<int>(lines_.size())) return std::string();
   const TSpan& span = lines_[static_cast<size_t>(i)];
   return Caption.substr(span.Start, span.Length);
+}
+
+std::vector<std::string_view> TMemo::Lines() const {
+  Layout();
+  std::vector<std::string_view> lines;
+  lines.reserve(lines_.size());
+  for (const TSpan& span : lines_) lines.emplace_back(Caption.data() + span.Start, span.Length);
+  return lines;
 }
 
 void TMemo::Layout() const {
@@ -131,8 +140,10 @@ void TMemo::Layout() const {
     // fits (a blank may hang over the edge), else cut at the width.
     size_t pos = start;
     while (end - pos > width) {
-      size_t blank = text.find_last_of(' ', pos + width);
-      if (blank == std::string::npos || blank <= pos) {
+      // Only this line's own blanks count: look no further back than pos.
+      size_t blank = std::string_view(text).substr(pos + 1, width).rfind(' ');
+      if (blank != std::string_view::npos) blank += pos + 1;
+      if (blank == std::string_view::npos) {
         lines_.push_back({pos, width});
         pos += width;
       } else {

@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class IFormHost;
@@ -83,9 +84,11 @@ struct TMemo : TControl {
   // (maximum about 14), and 195 / 7 = 27.9, rounded down so that a line of
   // ordinary text never overhangs: 27 characters.
   static constexpr int kWrapChars = 27;
-  // A bound on the text kept, so that a flood from a device cannot exhaust
-  // memory; text beyond it is not added.
-  static constexpr size_t kMaxText = 1u << 20;
+  // A bound on the text kept, so that a flood from a device costs neither
+  // memory nor time (the window mirrors the text into a real edit control
+  // after every delivery); text beyond it is not added. One probe's replies
+  // take a few KiB.
+  static constexpr size_t kMaxText = 64u << 10;
 
   TMemo(std::string name, TBounds bounds, std::string text, bool visible)
       : TControl(std::move(name), bounds, std::move(text), visible) {}
@@ -93,13 +96,17 @@ struct TMemo : TControl {
   const std::string& Text() const { return Caption; }
   void SetText(const std::string& text);
   void Clear() { SetText(std::string()); }
-  // Adds text at the end, cut to what kMaxText leaves room for.
+  // Adds text at the end, cut to what kMaxText leaves room for; a full text
+  // stays as it is (and keeps its Revision).
   void Append(const char* text, size_t length);
 
   // Number of lines, not counting the empty line after a final line break.
   int LineCount() const;
   // Line i, or an empty text outside 0 .. LineCount() - 1.
   std::string Line(int i) const;
+  // All lines at once, for walks over the whole transcript (each Line() call
+  // checks the layout against the text). Valid until the text changes.
+  std::vector<std::string_view> Lines() const;
 
   // Changes with every change of the text made through the members above
   // (lets the window mirror only when needed).

@@ -3,10 +3,12 @@
 // the first left in the variables that FormCreate does not set.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "wfload/CountryTables.h"
 
@@ -56,11 +58,11 @@ TDialogState& DialogState();
 void ResetDialogState();
 
 // Copies at most maxChars characters of src into dst, always leaving a
-// terminating zero inside dst.
+// terminating zero inside dst; src ends at its size or at a zero byte.
 template <size_t N>
-void CopyText(char (&dst)[N], const char* src, size_t maxChars = TDialogState::kMaxCopy) {
+void CopyText(char (&dst)[N], std::string_view src, size_t maxChars = TDialogState::kMaxCopy) {
   static_assert(N > 0, "empty buffer");
-  size_t limit = maxChars < N - 1 ? maxChars : N - 1;
+  size_t limit = std::min({maxChars, N - 1, src.size()});
   size_t n = 0;
   while (n < limit && src[n] != '\0') {
     dst[n] = src[n];
@@ -69,9 +71,12 @@ void CopyText(char (&dst)[N], const char* src, size_t maxChars = TDialogState::k
   dst[n] = '\0';
 }
 
+// The same from a zero-terminated text, read no further than needed.
 template <size_t N>
-void CopyText(char (&dst)[N], const std::string& src, size_t maxChars = TDialogState::kMaxCopy) {
-  CopyText(dst, src.c_str(), maxChars);
+void CopyText(char (&dst)[N], const char* src, size_t maxChars = TDialogState::kMaxCopy) {
+  size_t length = 0;
+  while (length < maxChars && length < N - 1 && src[length] != '\0') ++length;
+  CopyText(dst, std::string_view(src, length), maxChars);
 }
 
 template <size_t N>

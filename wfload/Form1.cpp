@@ -276,11 +276,12 @@ bool TForm1::SearchString(const char* Text) const {
 }
 
 std::int32_t TForm1::SearchVer(std::int32_t Start, const char* Text) {
-  const std::int32_t count = Memo1.LineCount();
+  const std::vector<std::string_view> lines = Memo1.Lines();
+  const std::int32_t count = static_cast<std::int32_t>(lines.size());
   if (count < Start) return Start;
   bool seen = false;
   for (std::int32_t i = Start < 0 ? 0 : Start; i <= count; ++i) {
-    CopyText(st_.ReplyBuf, i < count ? Memo1.Line(i) : std::string());
+    CopyText(st_.ReplyBuf, i < count ? lines[static_cast<size_t>(i)] : std::string_view());
     if (std::strstr(st_.ReplyBuf, Text)) seen = true;
     if (seen && st_.ReplyBuf[0] != '\0' && !StartsWith(st_.ReplyBuf, "AT") &&
         !StartsWith(st_.ReplyBuf, "AA"))

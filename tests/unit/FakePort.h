@@ -112,6 +112,9 @@ class FakePort : public TCommPort {
 
   // Puts a device on port n (1 .. 8); the port can then be opened.
   void Attach(int n, FakeDevice& device) { devices_[n] = &device; }
+  // The device on port n vanishes: an opening of it stays open but hears and
+  // answers nothing, and the port cannot be opened again.
+  void Detach(int n) { devices_.erase(n); }
   // OpenPort on port n raises ECommsError.
   std::set<int> failing;
 
@@ -144,10 +147,17 @@ class FakePort : public TCommPort {
       if (open_ != 0 && session == session_) DeliverNow(bytes);
     });
   }
-  // Raises OnReceiveData at once: the bytes and one zero byte after them.
+  // Raises OnReceiveData at once: the bytes and one zero byte after them, in
+  // as many deliveries as a 16-bit length needs.
   void DeliverNow(const std::string& bytes) {
-    std::string block = bytes + '\0';
-    if (OnReceiveData()) OnReceiveData()(block.data(), static_cast<std::uint16_t>(bytes.size()));
+    const size_t most = 0xFFFF;
+    size_t at = 0;
+    do {
+      std::string block = bytes.substr(at, most) + '\0';
+      if (!OnReceiveData()) return;
+      OnReceiveData()(block.data(), static_cast<std::uint16_t>(block.size() - 1));
+      at += most;
+    } while (at < bytes.size());
   }
 
   bool OpenPort() override {
@@ -178,10 +188,11 @@ class FakePort : public TCommPort {
         continue;
       }
       lines.push_back({clock_.Now(), open_, partial});
-      FakeDevice& device = *devices_[open_];
-      std::string answer = device.Answer(partial);
+      auto device = devices_.find(open_);
+      std::string answer =
+          device == devices_.end() ? std::string() : device->second->Answer(partial);
       partial.clear();
-      if (!answer.empty()) DeliverAt(clock_.Now() + device.replyDelay, answer);
+      if (!answer.empty()) DeliverAt(clock_.Now() + device->second->replyDelay, answer);
     }
     return true;
   }

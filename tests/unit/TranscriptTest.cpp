@@ -113,9 +113,11 @@ TEST(MemoTest, TextIsBounded) {
   std::string block(TMemo::kMaxText - 3, 'a');
   memo.Append(block.data(), block.size());
   memo.Append("bcdef", 5);
+  const unsigned revision = memo.Revision();
   memo.Append("g", 1);
   EXPECT_EQ(memo.Text().size(), TMemo::kMaxText);
   EXPECT_EQ(memo.Text().substr(memo.Text().size() - 4), "abcd");
+  EXPECT_EQ(memo.Revision(), revision);  // nothing for the window to mirror
 }
 
 class SearchVerTest : public DialogTest {

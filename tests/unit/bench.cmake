@@ -1,0 +1,3 @@
+# Speed targets: built with the tree, run only by `make bench` (bench/*.sh).
+add_executable(transcript_bench ${CMAKE_CURRENT_LIST_DIR}/TranscriptBench.cpp)
+target_link_libraries(transcript_bench PRIVATE wfload_core)
