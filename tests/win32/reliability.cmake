@@ -11,8 +11,7 @@ ctyset2_wine_test(reliability_test
           ${CMAKE_CURRENT_LIST_DIR}/window/DialogDriver.cpp
   LIBS wfload_win psapi COMPORTS
   # One process per scenario: each must also end with its process exiting
-  # cleanly. (Run in one process, scenarios after a vanished modem can crash:
-  # docs/RELIABILITY.md, open faults.)
+  # cleanly, and starts from a fresh dialog state.
   PROCESS_PER_TEST
     FaultTest.ModemVanishesMidLadder FaultTest.ModemVanishesMidSwitch
     FaultTest.MegabyteFloodDuringDetection FaultTest.ZeroBytesAndUnterminatedLines

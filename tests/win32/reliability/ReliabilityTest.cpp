@@ -105,7 +105,7 @@ std::string AwaitSwitch(HWND dialog, DWORD timeoutMs) {
 }
 
 bool Closes(HWND dialog) {
-  return Eventually([&] { return !IsWindow(dialog); }, 5000);
+  return Eventually([&] { return !IsWindow(dialog); }, 30000);
 }
 
 class FaultTest : public ::testing::Test {
@@ -252,7 +252,7 @@ TEST_F(FaultTest, SoakOfTwentyOpenings) {
       ASSERT_NE(nullptr, dialog);
       if (n % 2 == 1) {  // cancelled during the ladder
         const size_t heard = modem.Commands().size();
-        EXPECT_TRUE(Eventually([&] { return modem.Commands().size() >= heard + 2; }, 10000));
+        EXPECT_TRUE(Eventually([&] { return modem.Commands().size() >= heard + 2; }, 60000));
         Click(Item(dialog, kIdCancel));
       } else {
         ASSERT_EQ(kPrompt, AwaitDetection(dialog, 20000));
