@@ -24,3 +24,8 @@ ctyset2_wine_test(applet_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/EndTo
                     EndToEndTest.CancelDuringDetectionClosesThePort
                     EndToEndTest.CancelDuringTheSwitchClosesThePort)
 add_dependencies(applet_e2e_test ctyset2)
+
+# The library loaded, used and unloaded several times in one process.
+ctyset2_wine_test(reload_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/ReloadTest.cpp
+                  LIBS dialog_driver COMPORTS)
+add_dependencies(reload_test ctyset2)

@@ -270,8 +270,8 @@ TEST_F(Comm32Test, ReopeningOnAnotherPortAndManyCyclesLeakNothing) {
   comm_.ClosePort();
   Pump(100);
 
-  const std::size_t threads = comm32test::ThreadCount();
-  const std::uintptr_t handles = comm32test::HandleWatermark();
+  const std::size_t threads = winetest::ThreadCount();
+  const std::uintptr_t handles = winetest::HandleWatermark();
   for (int i = 0; i < 200; ++i) {
     comm_.SetSLevel(i % 3 == 0 ? 0 : (i % 3 == 1 ? 10 : 100));
     ASSERT_TRUE(Open(i % 2 ? tptOne : tptTwo)) << i;
@@ -281,8 +281,8 @@ TEST_F(Comm32Test, ReopeningOnAnotherPortAndManyCyclesLeakNothing) {
     comm_.ClosePort();
   }
   Pump(200);
-  EXPECT_EQ(comm32test::ThreadCount(), threads);
-  EXPECT_EQ(comm32test::HandleWatermark(), handles);
+  EXPECT_EQ(winetest::ThreadCount(), threads);
+  EXPECT_EQ(winetest::HandleWatermark(), handles);
 }
 
 TEST_F(Comm32Test, CommsLogWithoutANameWritesNothing) {

@@ -1,7 +1,6 @@
 // The whole applet under Wine: ctyset2.cpl in this process, its real window,
 // the real serial component and the modem simulator on the COM ports.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "DialogDriver.h"
+#include "ProcessProbe.h"
 #include "WineTest.h"
 #include "wfload/win/ControlIds.h"
 
@@ -20,20 +20,6 @@ using namespace dialogtest;
 
 const char kSelectCountry[] = "Please select your country and press [OK]....";
 const char kSettingNow[] = "Setting now please wait....";
-
-// Threads of this process. The dialog's serial component runs two while a
-// port is open; once the port is closed the count is back where it was.
-int ThreadCount() {
-  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-  if (snap == INVALID_HANDLE_VALUE) return -1;
-  int count = 0;
-  THREADENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Thread32First(snap, &entry); more; more = Thread32Next(snap, &entry))
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-  CloseHandle(snap);
-  return count;
-}
 
 std::string Status(HWND dialog) { return Text(Item(dialog, kIdPanel14)); }
 
@@ -70,9 +56,10 @@ class EndToEndTest : public ::testing::Test {
   void Open(const std::function<void(HWND)>& script) {
     TApplet applet;
     ASSERT_TRUE(applet.Loaded());
-    const int threads = ThreadCount();
+    // The serial component runs two threads while a port is open.
+    const std::size_t threads = winetest::ThreadCount();
     EXPECT_EQ(1, applet.Open(owner_, script));
-    EXPECT_EQ(threads, ThreadCount()) << "threads of the serial component still run";
+    EXPECT_EQ(threads, winetest::ThreadCount()) << "threads of the serial component still run";
   }
 
   HWND owner_ = nullptr;

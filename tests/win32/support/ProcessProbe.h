@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace comm32test {
+namespace winetest {
 
 // Threads of this process.
 std::size_t ThreadCount();
@@ -16,4 +16,4 @@ std::size_t ThreadCount();
 // the lowest free slot, so it grows with every handle leaked below it.
 std::uintptr_t HandleWatermark();
 
-}  // namespace comm32test
+}  // namespace winetest

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace comm32test {
+namespace winetest {
 
 std::size_t ThreadCount() {
   const HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
@@ -32,4 +32,4 @@ std::uintptr_t HandleWatermark() {
   return top;
 }
 
-}  // namespace comm32test
+}  // namespace winetest
