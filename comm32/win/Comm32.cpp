@@ -21,6 +21,24 @@ HINSTANCE ThisModule() {
   return module;
 }
 
+// Wine 8's serial driver serves each pending WaitCommEvent with a helper
+// thread that ends without detaching from the loader, so its freed thread
+// block stays in the loader's list of threads with TLS. Loading a module with
+// a TLS directory (this one has one, from the MinGW runtime) walks that list
+// and faults. Under Wine the module that runs a port therefore stays loaded
+// for the life of the process, and a host that frees and loads the applet
+// again gets the same image back without a new walk.
+void KeepModuleLoadedUnderWine() {
+  static bool pinned = false;  // user-interface thread only
+  if (pinned) return;
+  pinned = true;
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) return;
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCSTR>(&KeepModuleLoadedUnderWine), &module);
+}
+
 }  // namespace
 
 TComm32::TComm32() {
@@ -88,6 +106,7 @@ bool TComm32::OpenPort() {
     return false;
   }
   FCommFile = file;
+  KeepModuleLoadedUnderWine();
 
   COMMTIMEOUTS timeouts = {};
   timeouts.ReadIntervalTimeout = comm32::kReadIntervalTimeoutMs;
@@ -200,10 +219,7 @@ bool TComm32::WritePort(const void* Buffer, std::uint16_t Length) {
     return false;
   }
   if (Length != 0) std::memcpy(block, Buffer, Length);
-  if (PostThreadMessageA(FWriteThread->ThreadId(), WM_COMMDATA, Length,
-                         reinterpret_cast<LPARAM>(block))) {
-    return true;
-  }
+  if (FWriteThread->PostBlock(block, Length)) return true;
   WriteCommsLog("Failed to Post to Write thread. ");
   LocalFree(block);
   return false;

@@ -56,13 +56,21 @@ class TWriteThread : public TCommThread {
   ~TWriteThread() override;
   // Signalled once the thread's message queue exists.
   HANDLE QueueReady() const { return queueReady_; }
+  // Queues one block as WM_COMMDATA. True: the thread owns the block and
+  // releases it, written or not. False: the caller keeps it.
+  bool PostBlock(void* block, std::uint16_t count);
 
  protected:
   void Execute() override;
 
  private:
   bool TransmitBuffer(OVERLAPPED& ov, const char* block, DWORD count);
+  void ReleaseQueuedBlocks();
   HANDLE queueReady_;
+  // The queue dies with the thread: once it stops taking blocks, a post
+  // still in progress finishes before the last sweep of the queue.
+  std::atomic<bool> closed_{false};
+  std::atomic<int> posting_{0};
 };
 
 class TReadThread : public TCommThread {

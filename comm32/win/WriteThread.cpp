@@ -75,7 +75,24 @@ void TWriteThread::Execute() {
   WriteCommsLog("Write thread shutting down");
   PurgeComm(FCommFile, PURGE_TXABORT | PURGE_TXCLEAR);
   if (ov.hEvent != nullptr) CloseHandle(ov.hEvent);
+  ReleaseQueuedBlocks();
+}
+
+bool TWriteThread::PostBlock(void* block, std::uint16_t count) {
+  posting_.fetch_add(1);
+  const bool posted = !closed_.load() && PostThreadMessageA(ThreadId(), WM_COMMDATA, count,
+                                                            reinterpret_cast<LPARAM>(block));
+  posting_.fetch_sub(1);
+  return posted;
+}
+
+void TWriteThread::ReleaseQueuedBlocks() {
+  // After closed_ no post starts; one that saw it open is waited for, so its
+  // block is in the queue for the sweep below.
+  closed_.store(true);
+  while (posting_.load() != 0) SwitchToThread();
   // Blocks still queued are released unwritten.
+  MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ReleaseThreadMessage(msg);
 }
 

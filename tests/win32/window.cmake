@@ -11,9 +11,9 @@ ctyset2_wine_test(window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/WindowTes
 add_dependencies(window_test ctyset2)
 
 # The whole applet against the modem simulator, each case in a process of its
-# own: every case starts from a fresh loading of the library, as a host does.
-# (Under Wine 8, a third LoadLibrary of the applet in one process, after the
-# serial threads of earlier loadings have run, crashes in the loader.)
+# own: every case starts from a fresh dialog state, as after a host's first
+# loading. (Under Wine a library whose serial component has run stays loaded
+# until its process ends, so the state would carry over; see reload_test.)
 ctyset2_wine_test(applet_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/EndToEndTest.cpp
                   LIBS dialog_driver COMPORTS
                   PROCESS_PER_TEST

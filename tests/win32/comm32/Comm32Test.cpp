@@ -288,6 +288,29 @@ TEST_F(Comm32Test, ServingAPortLeavesNoThreadUndetached) {
   EXPECT_EQ(before, winetest::ThreadsEndedWithoutDetach());
 }
 
+// Blocks given to a transmit thread that ends by itself are released: those
+// still queued when it ends, and those of later WritePort calls, which are
+// refused.
+TEST_F(Comm32Test, BlocksOfAnEndedTransmitThreadAreReleased) {
+  const std::string block(12345, 'x');  // blocks of 12346 bytes: no one else's
+  const std::size_t before = winetest::LiveHeapBlocks(block.size() + 1);
+  SimModem modem(1, "--silent");
+  ASSERT_TRUE(Open());
+  // The device vanishes: the first write fails and ends the thread while
+  // most of the blocks are still queued.
+  modem.Stop();
+  int accepted = 0;
+  for (int i = 0; i < 50; ++i) accepted += Write(block) ? 1 : 0;
+  EXPECT_GT(accepted, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !Write(block); }, 30000)) << "transmit thread still runs";
+  EXPECT_FALSE(Write(block));
+  EXPECT_TRUE(
+      WaitUntil([&] { return winetest::LiveHeapBlocks(block.size() + 1) == before; }, 30000))
+      << winetest::LiveHeapBlocks(block.size() + 1) - before << " blocks left";
+  comm_.ClosePort();
+  EXPECT_EQ(winetest::LiveHeapBlocks(block.size() + 1), before);
+}
+
 TEST_F(Comm32Test, ReopeningOnAnotherPortAndManyCyclesLeakNothing) {
   SimModem one(1);
   SimModem two(2);

@@ -32,4 +32,19 @@ std::uintptr_t HandleWatermark() {
   return top;
 }
 
+std::size_t LiveHeapBlocks(std::size_t size) {
+  const HANDLE heap = GetProcessHeap();
+  std::size_t count = 0;
+  HeapLock(heap);
+  PROCESS_HEAP_ENTRY entry = {};
+  while (HeapWalk(heap, &entry)) {
+    if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0 && entry.cbData >= size &&
+        entry.cbData < size + 64) {
+      ++count;
+    }
+  }
+  HeapUnlock(heap);
+  return count;
+}
+
 }  // namespace winetest

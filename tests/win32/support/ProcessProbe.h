@@ -16,4 +16,9 @@ std::size_t ThreadCount();
 // the lowest free slot, so it grows with every handle leaked below it.
 std::uintptr_t HandleWatermark();
 
+// Blocks in use on the process heap (where LocalAlloc takes its blocks) whose
+// size is at least `size` and below `size` + 64: with an unusual size, the
+// blocks of one kind of allocation.
+std::size_t LiveHeapBlocks(std::size_t size);
+
 }  // namespace winetest
