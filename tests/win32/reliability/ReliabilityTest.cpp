@@ -105,6 +105,21 @@ bool Closes(HWND dialog) {
 
 class FaultTest : public ::testing::Test {
  protected:
+  // Wine opens handles of its own the first time a path is taken (registry
+  // keys of the INI mapping, the message boxes' resources): 6 on the first
+  // detection with a switch, none on later ones. One such opening before the
+  // scenarios keeps them out of the per-opening counts.
+  static void SetUpTestSuite() {
+    TApplet applet;
+    HWND owner = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                               nullptr, nullptr, nullptr);
+    winetest::SimModem modem(1);
+    applet.Open(owner, [&](HWND dialog) {
+      if (dialog != nullptr && AwaitDetection(dialog, 20000) == kPrompt) AwaitSwitch(dialog, 20000);
+    });
+    DestroyWindow(owner);
+  }
+
   void SetUp() override {
     ASSERT_TRUE(applet_.Loaded()) << winetest::AppletPath();
     owner_ = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
@@ -239,7 +254,11 @@ TEST_F(FaultTest, TwoDevicesTheKnownOneOnCom3IsFound) {
 // openings cancelled while the ladder runs (port open, threads busy). After
 // the first round, handles, threads and memory stay flat, and no thread has
 // ended without detaching. (A suite of its own: one CTest process.)
-class SoakTest : public FaultTest {};
+class SoakTest : public FaultTest {
+ protected:
+  // The soak's own first openings are its warm-up.
+  static void SetUpTestSuite() {}
+};
 
 TEST_F(SoakTest, TwentyOpenings) {
   winetest::SimModem modem(1);
