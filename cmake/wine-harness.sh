@@ -8,7 +8,8 @@
 # <build>/ports/com1..com8 (symlinks that tests create by starting modemsim),
 # a private Xvfb display (or the caller's display when CTYSET2_USE_DISPLAY=1),
 # a persistent wineserver, data/Ctyset2.ini copied into the system directory
-# of the flavour. Everything a Wine process needs is written to <build>/wine.env.
+# of the flavour, Wine-drawn window frames on Xvfb. Everything a Wine process
+# needs is written to <build>/wine.env.
 # cleanup: stops simulators, wineserver and Xvfb started by setup.
 set -euo pipefail
 
@@ -64,11 +65,16 @@ create_prefix() {
 
 # Maps COM1..COM8 into the build tree. Wine's device manager reads the key when
 # it starts, so this runs while no wineserver is up for the prefix.
-map_ports() {
-  local reg=$build/ports.reg i
+# On Xvfb there is no window manager: Wine draws captions and frames itself
+# (Managed=N; otherwise closing a window waits about 2 s for one). On the
+# user's display the window manager does.
+write_registry() {
+  local reg=$build/prefix.reg i managed='"N"'
+  [[ "${CTYSET2_USE_DISPLAY:-0}" == 1 && -n "${DISPLAY:-}" ]] && managed=-
   {
     printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
     for i in 1 2 3 4 5 6 7 8; do printf '"COM%d"="%s/com%d"\r\n' "$i" "$ports" "$i"; done
+    printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"=%s\r\n' "$managed"
   } >"$reg"
   "$wine64" regedit /S "$reg" >>"$log" 2>&1
   wineserver -w >>"$log" 2>&1
@@ -115,13 +121,25 @@ check_ports() {
   done
 }
 
+# Wine's own TrueType fonts (package fonts-wine) into the prefix's Fonts
+# directory, where this Wine looks for them: Marlett draws the caption
+# buttons, Tahoma stands in for "MS Shell Dlg".
+link_wine_fonts() {
+  local font fonts=$WINEPREFIX/drive_c/windows/Fonts
+  mkdir -p "$fonts"
+  for font in /usr/share/wine/fonts/*.ttf; do
+    [[ -e "$font" ]] && ln -sf "$font" "$fonts/"
+  done
+  return 0
+}
+
 setup() {
   : >"$log"
   stop_all
   mkdir -p "$ports" "$build/sim"
   find "$ports" -maxdepth 1 -name 'com*' -exec rm -f {} + # stale simulator links
   create_prefix
-  map_ports
+  write_registry
   start_display
   cat >"$envfile" <<ENV
 export WINEPREFIX='$WINEPREFIX'
@@ -138,6 +156,7 @@ ENV
   "$wine64" cmd /c exit >>"$log" 2>&1 </dev/null
   if [[ "$arch" == win32 ]]; then /usr/lib/wine/wine cmd /c exit >>"$log" 2>&1 </dev/null; fi
   check_ports
+  link_wine_fonts
   local sysdir=system32
   [[ "$arch" == win32 ]] && sysdir=syswow64
   if [[ -f "$source_dir/data/Ctyset2.ini" ]]; then

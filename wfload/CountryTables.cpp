@@ -224,6 +224,7 @@ bool TCountryTables::Change_LFile(const std::string& ident, const std::string& i
 
 bool TCountryTables::LoadFromText(const std::string& ident, std::string_view iniText) {
   CtyCount = 0;
+  Family.clear();
   bool selected = false;
   TLineReader reader(iniText);
   std::string_view line;
@@ -233,6 +234,7 @@ bool TCountryTables::LoadFromText(const std::string& ident, std::string_view ini
       if (selected) break;
       std::string_view name = SectionName(line);
       selected = !name.empty() && ident.find(name) != std::string::npos;
+      if (selected) Family = std::string(name);
       continue;
     }
     TEntry entry;

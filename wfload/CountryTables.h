@@ -44,6 +44,10 @@ class TCountryTables {
   std::array<std::uint16_t, kSlots> CtyCodes{};
   int CtyCount = 0;
 
+  // Name of the section the last reading selected (the modem family); empty
+  // when none was.
+  std::string Family;
+
   // The country command built by the last CheckCountry; empty when it found
   // no entry.
   std::string CountryCmd;

@@ -47,12 +47,16 @@ TEST(CountryIni, FirstMatchingSectionWinsAndTheNextHeaderEndsIt) {
   auto l = Load(Crlf({"[OTHER]", "X: 01 Other", "[FAXLINK]", "A: 02 First", "[FAXLINK 336]",
                       "B: 03 Second", "[NOTHING]", "C: 04 Third"}));
   EXPECT_TRUE(l.selected);
+  EXPECT_EQ(l.tables.Family, "FAXLINK");
   ASSERT_EQ(l.tables.CtyCount, 1);
   EXPECT_EQ(l.tables.CtyNames[0], "First");
   // A matching section with no entries still ends at the next header.
   l = Load(Crlf({"[FAXLINK]", "[FAXLINK 336]", "B: 03 Second"}));
   EXPECT_TRUE(l.selected);
   EXPECT_EQ(l.tables.CtyCount, 0);
+  // A reading that selects nothing forgets the family of the one before.
+  EXPECT_FALSE(l.tables.LoadFromText("ACME", Crlf({"[FAXLINK]", "A: 02 First"})));
+  EXPECT_EQ(l.tables.Family, "");
 }
 
 TEST(CountryIni, SectionNamesMatchCaseSensitivelyAndNeverWhenEmpty) {
@@ -76,6 +80,7 @@ TEST(CountryIni, HeaderWithoutClosingBracketNamesNineCharacters) {
   // "FAXLINK 3" occurs in the identification; "FAXLINK 3X" does not.
   auto l = Load(Crlf({"[FAXLINK 3X no bracket", "A: 01 One"}));
   EXPECT_TRUE(l.selected);
+  EXPECT_EQ(l.tables.Family, "FAXLINK 3");
   EXPECT_EQ(l.tables.CtyCount, 1);
   // "FAXLINK X" does not, though "FAXLINK " does.
   EXPECT_FALSE(Load(Crlf({"[FAXLINK X no bracket", "A: 01 One"})).selected);

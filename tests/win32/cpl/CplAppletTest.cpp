@@ -149,7 +149,7 @@ TEST_F(CplAppletTest, VersionResourceSaysTwoPointThree) {
 // Closes the dialog with its Cancel button once it shows; reports whether the
 // owner was disabled meanwhile.
 void CancelWhenShown(HWND owner, bool* sawDialog, bool* ownerDisabled) {
-  HWND dialog = winetest::WaitForWindow(kCaption, GetCurrentProcessId(), 20000);
+  HWND dialog = winetest::WaitForWindow(kCaption, GetCurrentProcessId(), 60000);
   *sawDialog = dialog != nullptr;
   if (dialog == nullptr) return;
   *ownerDisabled = !IsWindowEnabled(owner);

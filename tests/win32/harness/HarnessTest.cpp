@@ -85,7 +85,7 @@ TEST(WineHarness, SimulatedModemAnswersOnItsPort) {
           if (ReadFile(h, buf, sizeof buf, &got, nullptr)) reply.append(buf, got);
           return reply.find("OK\r\n") != std::string::npos;
         },
-        10000);
+        60000);
     CloseHandle(h);
     EXPECT_NE(std::string::npos, reply.find("OK\r\n")) << reply;
     ASSERT_FALSE(modem.Commands().empty()) << modem.Log();

@@ -61,6 +61,20 @@ std::string PortLink(int com) { return BuildDir() + "/ports/com" + std::to_strin
 
 std::string AppletPath() { return ToWindowsPath(BuildDir() + "/ctyset2/ctyset2.cpl"); }
 
+std::vector<std::string> SimCommands(const std::string& stateDir) {
+  std::vector<std::string> lines;
+  std::istringstream in(ReadUnixFile(stateDir + "/commands"));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+int SimCountryCode(const std::string& stateDir) {
+  const std::string text = ReadUnixFile(stateDir + "/country");
+  char* end = nullptr;
+  const long code = std::strtol(text.c_str(), &end, 16);
+  return end == text.c_str() ? -1 : static_cast<int>(code);
+}
+
 SimModem::SimModem(int com, const std::string& options)
     : com_(com), state_(BuildDir() + "/sim/com" + std::to_string(com)) {
   if (com < 1 || com > 8) throw std::invalid_argument("COM port out of range");
@@ -71,7 +85,7 @@ SimModem::SimModem(int com, const std::string& options)
              " " + options);
   const bool settled = WaitUntil(
       [&] { return UnixFileExists(state_ + "/started") || UnixFileExists(state_ + "/failed"); },
-      15000);
+      60000);
   if (!settled || !UnixFileExists(state_ + "/started"))
     throw std::runtime_error("modemsim on COM" + std::to_string(com) + " did not start: " + Log());
   running_ = true;
@@ -89,26 +103,15 @@ void SimModem::Stop() {
   } catch (const std::exception&) {
     return;  // wine_cleanup stops it at the end of the run
   }
-  WaitUntil([&] { return UnixFileExists(state_ + "/stopped"); }, 15000);
+  WaitUntil([&] { return UnixFileExists(state_ + "/stopped"); }, 60000);
 }
 
 std::string SimModem::Received() const { return ReadUnixFile(state_ + "/received"); }
 std::string SimModem::Sent() const { return ReadUnixFile(state_ + "/sent"); }
 std::string SimModem::Log() const { return ReadUnixFile(state_ + "/log"); }
 
-std::vector<std::string> SimModem::Commands() const {
-  std::vector<std::string> lines;
-  std::istringstream in(ReadUnixFile(state_ + "/commands"));
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-int SimModem::CountryCode() const {
-  const std::string text = ReadUnixFile(state_ + "/country");
-  char* end = nullptr;
-  const long code = std::strtol(text.c_str(), &end, 16);
-  return end == text.c_str() ? -1 : static_cast<int>(code);
-}
+std::vector<std::string> SimModem::Commands() const { return SimCommands(state_); }
+int SimModem::CountryCode() const { return SimCountryCode(state_); }
 
 Process::Process(const std::string& commandLine) {
   std::string cmd = commandLine;
@@ -204,8 +207,14 @@ HWND FindChild(HWND parent, const std::string& className, const std::string& tex
 }
 
 std::string WindowText(HWND hwnd) {
+  // WM_GETTEXT, which GetWindowText sends only to windows of its own process:
+  // for a control of another process (an edit, a combo box) it would read a
+  // caption the control does not keep.
   char buf[512] = {};
-  GetWindowTextA(hwnd, buf, sizeof buf);
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
+                           SMTO_ABORTIFHUNG, 5000, &copied))
+    return std::string();
   return buf;
 }
 

@@ -42,6 +42,11 @@ bool WaitUntil(Cond cond, DWORD timeoutMs) {
   }
 }
 
+// State files of a simulator (modemsim --state-dir, Linux path): the command
+// lines it received, in order; its current country code, -1 if unknown.
+std::vector<std::string> SimCommands(const std::string& stateDir);
+int SimCountryCode(const std::string& stateDir);
+
 // A modemsim process serving COMn. The constructor starts it with the given
 // extra options (Windows command-line quoting: --ident "MODEM 1") and returns
 // once the port can be opened; failures raise std::runtime_error. The
@@ -100,6 +105,7 @@ HWND WaitForWindow(const std::string& caption, DWORD processId, DWORD timeoutMs)
 // empty for any).
 HWND FindChild(HWND parent, const std::string& className, const std::string& text);
 
+// Text of a window or control, also of another process (WM_GETTEXT).
 std::string WindowText(HWND hwnd);
 
 }  // namespace winetest

@@ -16,6 +16,8 @@ namespace {
 
 using namespace dialogtest;
 
+DWORD WINAPI DoNothing(void*) { return 0; }
+
 class ReloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -87,8 +89,7 @@ TEST_F(ReloadTest, FiveLoadingsThatRunTheSerialThreadsThenAnother) {
     // Short-lived threads between two loadings, as a host has them: they
     // reuse the thread blocks of ended threads.
     for (int i = 0; i < 20; ++i) {
-      HANDLE t = CreateThread(
-          nullptr, 0, [](void*) -> DWORD { return 0; }, nullptr, 0, nullptr);
+      HANDLE t = CreateThread(nullptr, 0, DoNothing, nullptr, 0, nullptr);
       ASSERT_NE(nullptr, t);
       WaitForSingleObject(t, INFINITE);
       CloseHandle(t);

@@ -215,11 +215,11 @@ TEST_F(SettingsWindowTest, ShowsTheDesignedControlsAndClosesOnCancel) {
           const RECT now = PlaceInParent(orbiter);
           return !EqualRect(&now, &before);
         },
-        2000));
+        30000));
 
     EXPECT_FALSE(IsWindowEnabled(owner_));
     Click(Item(dialog, kIdCancel));
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 5000));
+    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
   });
   EXPECT_EQ(1, result);
   EXPECT_TRUE(IsWindowEnabled(owner_));
@@ -230,7 +230,7 @@ TEST_F(SettingsWindowTest, ResizeIsUndoneAndTheWindowPulledBackOnScreen) {
   applet_.Open(owner_, [&](HWND dialog) {
     ASSERT_NE(nullptr, dialog);
     SetWindowPos(dialog, nullptr, 0, 0, 700, 600, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    EXPECT_TRUE(Eventually([&] { return HasDesignClientSize(dialog); }, 3000));
+    EXPECT_TRUE(Eventually([&] { return HasDesignClientSize(dialog); }, 30000));
 
     const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
     const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
@@ -242,11 +242,12 @@ TEST_F(SettingsWindowTest, ResizeIsUndoneAndTheWindowPulledBackOnScreen) {
           GetWindowRect(dialog, &w);
           return HasDesignClientSize(dialog) && w.right <= screenWidth && w.bottom <= screenHeight;
         },
-        3000))
+        30000))
         << w.left << "," << w.top << " " << w.right << "," << w.bottom;
 
     ShowWindow(dialog, SW_MAXIMIZE);
-    EXPECT_TRUE(Eventually([&] { return !IsZoomed(dialog) && HasDesignClientSize(dialog); }, 3000));
+    EXPECT_TRUE(
+        Eventually([&] { return !IsZoomed(dialog) && HasDesignClientSize(dialog); }, 30000));
   });
 }
 
@@ -278,7 +279,7 @@ TEST_F(SettingsWindowTest, ThreeOpeningsClosedByButtonCloseBoxAndEscape) {
       EXPECT_EQ(kDesignCountries.size(), ComboItems(Item(dialog, kIdComboBox1)).size());
       EXPECT_EQ(Sorted(kAlwaysVisible), VisibleControls(dialog));
       closeBy(way, dialog);
-      EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 5000));
+      EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
     });
     EXPECT_EQ(1, result);
     EXPECT_TRUE(IsWindowEnabled(owner_));
@@ -294,7 +295,7 @@ TEST_F(SettingsWindowTest, TypingInTheCountryBoxOpensTheListAndIsDiscarded) {
     ASSERT_TRUE(GetComboBoxInfo(countries, &info));
     PostMessageA(info.hwndItem, WM_CHAR, 'x', 0);
     EXPECT_TRUE(
-        Eventually([&] { return SendMessageA(countries, CB_GETDROPPEDSTATE, 0, 0) != 0; }, 3000));
+        Eventually([&] { return SendMessageA(countries, CB_GETDROPPEDSTATE, 0, 0) != 0; }, 30000));
     EXPECT_EQ("", Text(countries));
     SendMessageA(countries, CB_SHOWDROPDOWN, FALSE, 0);
   });
