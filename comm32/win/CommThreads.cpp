@@ -48,7 +48,36 @@ TOverlappedWait WaitOverlapped(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& 
   return TOverlappedWait::Stopped;
 }
 
+bool PendingPortEventWaitsLeakThreads() {
+  static const bool wine = [] {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+  }();
+  return wine;
+}
+
+namespace {
+
+// WaitPortEvent without a pending WaitCommEvent: until bytes are queued (when
+// the port's mask asks for EV_RXCHAR), the stop event, or a failure.
+bool PollPortEvent(HANDLE file, HANDLE stop, DWORD& mask) {
+  mask = 0;
+  for (;;) {
+    DWORD wanted = 0;
+    COMSTAT status = {};
+    if (!GetCommMask(file, &wanted) || !ClearCommError(file, nullptr, &status)) return true;
+    if ((wanted & EV_RXCHAR) != 0 && status.cbInQue != 0) {
+      mask = EV_RXCHAR;
+      return true;
+    }
+    if (WaitForSingleObject(stop, kPortPollMs) != WAIT_TIMEOUT) return false;
+  }
+}
+
+}  // namespace
+
 bool WaitPortEvent(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& mask) {
+  if (PendingPortEventWaitsLeakThreads()) return PollPortEvent(file, stop, mask);
   mask = 0;
   if (WaitCommEvent(file, &mask, &ov)) return true;
   if (GetLastError() != ERROR_IO_PENDING) {

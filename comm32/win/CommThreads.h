@@ -86,6 +86,9 @@ class TReadThread : public TCommThread {
   bool HandleReadEvent(TState& s);
   bool SetupCommEvent(TState& s);
   bool HandleCommEvent(TState& s, bool fromOverlapped);
+  // SetupCommEvent where pending comm-event waits leak threads.
+  bool CheckLineErrors(TState& s);
+  void PostLineErrors(char* block, DWORD errors);
   bool DeliverReceivedData(const char* buffer, DWORD count);
   void BlockingWakeUp(TState& s);
   void RetireOverlappedOperations(TState& s);
@@ -119,9 +122,19 @@ enum class TOverlappedWait { Completed, Failed, Stopped };
 // count holds what it reported.
 TOverlappedWait WaitOverlapped(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& count);
 
+// Wine 8 serves each pending WaitCommEvent with a helper thread that ends
+// without the loader's thread detach, so its freed thread block stays in the
+// loader's list of threads with TLS slots; the next load or unload of a module
+// with a TLS directory (this one has one) writes through it and faults. Under
+// Wine no comm-event wait is left pending: the receive threads look at the
+// port themselves, every kPortPollMs, as Wine's helper thread does.
+bool PendingPortEventWaitsLeakThreads();
+constexpr DWORD kPortPollMs = 10;
+
 // A comm-event wait that sleeps: an overlapped WaitCommEvent on ov, also
 // ended by the stop event. Returns false when stopped; mask is 0 when the
-// wait ended without an event or failed.
+// wait ended without an event or failed. Where pending waits leak threads,
+// the port's input queue is polled instead (EV_RXCHAR only).
 bool WaitPortEvent(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& mask);
 
 }  // namespace comm32

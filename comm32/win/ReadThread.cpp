@@ -169,6 +169,7 @@ bool TReadThread::HandleReadEvent(TState& s) {
 }
 
 bool TReadThread::SetupCommEvent(TState& s) {
+  if (comm32::PendingPortEventWaitsLeakThreads()) return CheckLineErrors(s);
   for (;;) {
     if (StopRequested()) return false;
     s.mask = 0;
@@ -236,14 +237,52 @@ bool TReadThread::HandleCommEvent(TState& s, bool fromOverlapped) {
       LocalFree(block);
       return false;
     }
-    const std::string text = comm32::CommErrorEventText(errors);
-    const DWORD length = static_cast<DWORD>(text.size() < 255 ? text.size() : 255);
-    std::memcpy(block, text.data(), length);
-    if (!PostCommData(block, length)) LocalFree(block);
+    PostLineErrors(block, errors);
     return true;
   }
   WriteCommsLog(("comm event " + std::to_string(s.mask)).c_str());
   LocalFree(block);
+  return true;
+}
+
+void TReadThread::PostLineErrors(char* block, DWORD errors) {
+  const std::string text = comm32::CommErrorEventText(errors);
+  const DWORD length = static_cast<DWORD>(text.size() < 255 ? text.size() : 255);
+  std::memcpy(block, text.data(), length);
+  if (!PostCommData(block, length)) LocalFree(block);
+}
+
+bool TReadThread::CheckLineErrors(TState& s) {
+  if (StopRequested()) return false;
+  // No wait is left pending: the error word is looked at now, as a wait that
+  // ended with EV_ERR would, and again after every read. The comm event
+  // stays reset; in blocking mode it stands for a wait that has completed,
+  // so that the first wake-up comes at once.
+  if (FOverlappedMode) {
+    ResetEvent(s.commOv.hEvent);
+  } else {
+    SetEvent(s.commOv.hEvent);
+  }
+  DWORD errors = 0;
+  if (!ClearCommError(FCommFile, &errors, nullptr)) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_INVALID_HANDLE) {
+      LogInvalidHandle();
+    } else {
+      LogLastError(error, "ClearCommError: ");
+    }
+    return false;
+  }
+  if (errors == 0) {
+    WriteCommsLog("Waiting for a CommEvent (Error) to occur.");
+    return true;
+  }
+  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, 256));
+  if (block == nullptr) {
+    Report("LocalAlloc: ");
+    return false;
+  }
+  PostLineErrors(block, errors);
   return true;
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ProcessProbe.h"
+#include "ThreadLedger.h"
 #include "WineTest.h"
 
 namespace {
@@ -264,6 +265,38 @@ TEST_F(Comm32Test, AVanishingPortAsksTheOwnerToHangUp) {
   EXPECT_TRUE(WaitUntil([&] { return hangups > 0; }, kPatienceMs));
   EXPECT_TRUE(comm_.IsOpen()) << "closing is the owner's decision";
   comm_.ClosePort();
+}
+
+// Every thread that serves the port, the system's included, ends through the
+// loader: a thread that does not leaves its freed block in the loader's list
+// of threads with TLS, and a later load or unload of the applet faults on it.
+// Each receive thread idles on the port, then the port vanishes under one.
+TEST_F(Comm32Test, ServingAPortLeavesNoThreadUndetached) {
+  const std::size_t before = winetest::ThreadsEndedWithoutDetach();
+  {
+    SimModem modem(1);
+    for (int level : {0, 10, 100}) {
+      SCOPED_TRACE(level);
+      comm_.SetSLevel(static_cast<std::uint16_t>(level));
+      ASSERT_TRUE(Open());
+      ASSERT_TRUE(Write("AT\r"));
+      ASSERT_TRUE(WaitForText("OK\r\n"));
+      Pump(300);
+      comm_.ClosePort();
+      deliveries_.clear();
+    }
+  }
+  comm_.SetSLevel(0);
+  int hangups = 0;
+  comm_.SetOnRequestHangup([&](TCommPort*) { ++hangups; });
+  SimModem vanishing(1, "--hangup-after 1");
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(Write("AT\r"));
+  EXPECT_TRUE(WaitUntil([&] { return hangups > 0; }, 8000));
+  Pump(300);
+  comm_.ClosePort();
+  Pump(100);
+  EXPECT_EQ(before, winetest::ThreadsEndedWithoutDetach());
 }
 
 // Blocks given to a transmit thread that ends by itself are released: those
