@@ -138,7 +138,8 @@ void TForm1::Timer2Timer() {
   Timer1.SetEnabled(true);
   // Done with this port. Closing it here rather than at the next port step
   // lets whatever it still hands over arrive (and be dropped) before that
-  // step: a posted message is always retrieved before a WM_TIMER (GetMessage,
-  // Microsoft Learn), so nothing of this port reaches the next one.
+  // step: WM_TIMER is low-priority, retrieved only when no other message is
+  // queued ("WM_TIMER message", Microsoft Learn), so nothing of this port
+  // reaches the next one.
   ClosePort();
 }

@@ -19,6 +19,7 @@ ctyset2_wine_test(applet_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/EndTo
                   PROCESS_PER_TEST
                     EndToEndTest.NoPortShowsNoModemAndCloses
                     EndToEndTest.ModemOnCom2IsFoundAndSwitchedToTheChosenCountry
+                    EndToEndTest.DeviceAnsweringErrorAheadOfTheModemChangesNothing
                     EndToEndTest.UnknownFamilyShowsModemTypeNotDetected
                     EndToEndTest.RefusedCountryCommandFailsAfterTenSeconds
                     EndToEndTest.CancelDuringDetectionClosesThePort

@@ -93,6 +93,30 @@ TEST_F(EndToEndTest, ModemOnCom2IsFoundAndSwitchedToTheChosenCountry) {
   EXPECT_EQ("AT%T19,0,4", commands[commands.size() - 2]);
 }
 
+// COM1: a device of no known family that answers "ERROR" to the status
+// commands; COM2: the modem, which lists its country only for "AT&V5". The
+// first port's "ERROR" changes nothing about the second: its country is read
+// from "AT&V5", OK asks it with "AT&V5" again, and the dialog reports the
+// switch the modem made.
+TEST_F(EndToEndTest, DeviceAnsweringErrorAheadOfTheModemChangesNothing) {
+  winetest::SimModem device(1, "--ident \"ACME 9600 Voice\" --error-avv5 --error-ati9");
+  winetest::SimModem modem(2, "--country B5 --error-ati9");
+  Open([&](HWND dialog) {
+    ASSERT_NE(nullptr, dialog);
+    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 60000)) << Status(dialog);
+    HWND countries = Item(dialog, kIdComboBox1);
+    EXPECT_EQ("North America (USA)", Text(countries));
+    ASSERT_TRUE(Choose(countries, "Germany"));
+    Click(Item(dialog, kIdUPGRADE));
+    ExpectFinalMessage(dialog, "Information", " Modem reset OK !!     ", 40000);
+  });
+  EXPECT_EQ((std::vector<std::string>{"AT", "ATZ", "ATI5", "ATH3", "AT&V5", "ATI9"}),
+            device.Commands());
+  EXPECT_EQ((std::vector<std::string>{"AT", "ATZ", "ATI5", "ATH3", "AT&V5", "AT%T19,0,4", "AT&V5"}),
+            modem.Commands());
+  EXPECT_EQ(0x04, modem.CountryCode());
+}
+
 TEST_F(EndToEndTest, UnknownFamilyShowsModemTypeNotDetected) {
   winetest::SimModem modem(1, "--ident \"ACME 9600 Voice\"");
   Open([&](HWND dialog) {
@@ -101,8 +125,9 @@ TEST_F(EndToEndTest, UnknownFamilyShowsModemTypeNotDetected) {
   });
 }
 
+// "NOK1" is a refusal, although it contains "OK".
 TEST_F(EndToEndTest, RefusedCountryCommandFailsAfterTenSeconds) {
-  winetest::SimModem modem(1, "--country B5 --refuse-country");
+  winetest::SimModem modem(1, "--country B5 --country-reply NOK1");
   Open([&](HWND dialog) {
     ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 40000)) << Status(dialog);
