@@ -330,6 +330,16 @@ TEST(ModemSim, FaultSwitches) {
     EXPECT_EQ(StatusLine(port, "ATI9"), "Country: USA");
   }
   {
+    Sim sim({"--error-ati9", "--country-reply", "NO DIAL TONE"});
+    Port port(sim.link());
+    EXPECT_EQ(StatusLine(port, "AT&V5"), "Country: USA");
+    EXPECT_EQ(port.Ask("ATI9", Error("ATI9")), Error("ATI9"));
+    const std::string refused = "AT%T19,0,4\r\r\nNO DIAL TONE\r\n";
+    EXPECT_EQ(port.Ask("AT%T19,0,4", refused), refused);
+    EXPECT_EQ(port.Ask("AT%T19,0,77", Error("AT%T19,0,77")), Error("AT%T19,0,77"));
+    EXPECT_EQ(sim.State("country"), "B5\n");
+  }
+  {
     Sim sim({"--all-error"});
     Port port(sim.link());
     for (const char* cmd : {"AT", "ATZ", "ATI5", "AT%T19,0,4"})

@@ -38,7 +38,9 @@ constexpr const char* kUsage =
     "  --country HEX       current country code\n"
     "  --echo-off          no command echo       --silent    never answer, not even echo\n"
     "  --all-error         every command answers ERROR\n"
-    "  --error-avv5        AT&V5 answers ERROR   --refuse-country  AT%T19 answers ERROR\n"
+    "  --error-avv5        AT&V5 answers ERROR   --error-ati9  ATI9 answers ERROR\n"
+    "  --refuse-country    AT%T19 answers ERROR  --country-reply WORD  AT%T19 answers WORD\n"
+    "                      (the country changes only when WORD is OK)\n"
     "  --delay-ms N        reply N ms after the echo\n"
     "  --slow-ms N         echo and reply N ms after the command\n"
     "  --nul-bytes         a zero byte at the start of every reply line\n"
@@ -130,8 +132,13 @@ Config ParseArgs(int argc, char** argv) {
       b.all_error = true;
     } else if (opt == "--error-avv5") {
       b.error_avv5 = true;
+    } else if (opt == "--error-ati9") {
+      b.error_ati9 = true;
     } else if (opt == "--refuse-country") {
-      b.refuse_country = true;
+      b.country_reply = "ERROR";
+    } else if (opt == "--country-reply") {
+      b.country_reply = arg();
+      if (b.country_reply.empty()) Fail("--country-reply needs a word");
     } else if (opt == "--nul-bytes") {
       b.nul_bytes = true;
     } else if (opt == "--unterminated") {
