@@ -9,9 +9,10 @@
 #   the administrator's to edit: an existing one is never overwritten by an
 #   install, upgrade or repair, and a removal leaves it in place.
 #
-#   build-msi.sh <x64|x86> <version> <product-code> <out.msi> <i686 dll> [<x86_64 dll>]
+#   build-msi.sh <x64|x86> <version> <upgrade-code> <product-code> <out.msi>
+#                <i686 dll> [<x86_64 dll>]
 set -euo pipefail
-arch=$1 version=$2 product_code=$3 out=$4 applet32=$5 applet64=${6:-}
+arch=$1 version=$2 upgrade_code=$3 product_code=$4 out=$5 applet32=$6 applet64=${7:-}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 
@@ -28,7 +29,7 @@ ln -s "$root/ctyset2/res/ctyset2.ico" "$root/data/Ctyset2.ini" "$stage/"
 ln -s "$(realpath "$applet32")" "$stage/i686/ctyset2.cpl"
 [[ -z "$applet64" ]] || ln -s "$(realpath "$applet64")" "$stage/x86_64/ctyset2.cpl"
 (cd "$stage" && wixl --arch "$arch" -o "$out" \
-  -D Arch="$arch" -D Version="$version" -D ProductCode="$product_code" \
+  -D Arch="$arch" -D Version="$version" -D UpgradeCode="$upgrade_code" -D ProductCode="$product_code" \
   -D Icon=ctyset2.ico -D Ini=Ctyset2.ini -D Applet32=i686/ctyset2.cpl -D Applet64=x86_64/ctyset2.cpl \
   "$here/ctyset2.wxs")
 
