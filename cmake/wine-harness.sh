@@ -156,6 +156,30 @@ link_wine_fonts() {
   return 0
 }
 
+# Writes the environment of the prefix in WINEPREFIX to $envfile, starts its
+# persistent wineserver and its services and desktop (output to the log, so no
+# test process becomes their parent), then checks the ports and links fonts.
+start_wine() {
+  cat >"$envfile" <<ENV
+export WINEPREFIX='$WINEPREFIX'
+export WINEDEBUG='$WINEDEBUG'
+export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
+export DISPLAY='$(cat "$build/xvfb.display")'
+export CTYSET2_BUILD='$build'
+export CTYSET2_WINE='$loader'
+ENV
+  # shellcheck source=/dev/null
+  source "$envfile"
+  wineserver -p >>"$log" 2>&1
+  "$loader" cmd /c exit >>"$log" 2>&1 </dev/null
+  # The i686 tree runs its programs in the 32-bit part of its prefix.
+  if [[ "$cmd" == setup && "$arch" == win32 ]]; then
+    /usr/lib/wine/wine cmd /c exit >>"$log" 2>&1 </dev/null
+  fi
+  check_ports
+  link_wine_fonts
+}
+
 setup() {
   : >"$log"
   stop_all
@@ -164,22 +188,7 @@ setup() {
   create_prefix
   write_registry
   start_display
-  cat >"$envfile" <<ENV
-export WINEPREFIX='$WINEPREFIX'
-export WINEDEBUG='$WINEDEBUG'
-export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
-export DISPLAY='$(cat "$build/xvfb.display")'
-export CTYSET2_BUILD='$build'
-ENV
-  # shellcheck source=/dev/null
-  source "$envfile"
-  wineserver -p >>"$log" 2>&1
-  # Start the prefix's services and desktop now, with output going to the log,
-  # so no test process becomes their parent.
-  "$wine64" cmd /c exit >>"$log" 2>&1 </dev/null
-  if [[ "$arch" == win32 ]]; then /usr/lib/wine/wine cmd /c exit >>"$log" 2>&1 </dev/null; fi
-  check_ports
-  link_wine_fonts
+  start_wine
   local sysdir=system32
   [[ "$arch" == win32 ]] && sysdir=syswow64
   if [[ -f "$source_dir/data/Ctyset2.ini" ]]; then
@@ -229,20 +238,7 @@ fresh() {
   fi
   copy_prefix "$template" "$WINEPREFIX"
   write_registry
-  cat >"$envfile" <<ENV
-export WINEPREFIX='$WINEPREFIX'
-export WINEDEBUG='$WINEDEBUG'
-export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
-export DISPLAY='$(cat "$build/xvfb.display")'
-export CTYSET2_BUILD='$build'
-export CTYSET2_WINE='$loader'
-ENV
-  # shellcheck source=/dev/null
-  source "$envfile"
-  wineserver -p >>"$log" 2>&1
-  "$loader" cmd /c exit >>"$log" 2>&1 </dev/null
-  check_ports
-  link_wine_fonts
+  start_wine
   say "ready: $envfile"
 }
 

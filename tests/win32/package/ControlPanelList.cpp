@@ -17,19 +17,7 @@
 
 namespace {
 
-struct TFound {
-  DWORD processId;
-  HWND list;
-};
-
-BOOL CALLBACK FindList(HWND top, LPARAM param) {
-  auto* found = reinterpret_cast<TFound*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(top, &pid);
-  if (pid != found->processId || !IsWindowVisible(top)) return TRUE;
-  found->list = FindWindowExA(top, nullptr, WC_LISTVIEWA, nullptr);
-  return found->list == nullptr;
-}
+const char kCaption[] = "Wine Control Panel";
 
 // Names of the list view's items, read through a block in its process.
 std::vector<std::string> ItemNames(HWND list, DWORD processId) {
@@ -73,20 +61,15 @@ int main() {
     std::fprintf(stderr, "cannot start control.exe\n");
     return 1;
   }
-  TFound found = {host.Id(), nullptr};
-  const bool shown = winetest::WaitUntil(
-      [&] {
-        EnumWindows(FindList, reinterpret_cast<LPARAM>(&found));
-        return found.list != nullptr && SendMessageW(found.list, LVM_GETITEMCOUNT, 0, 0) > 0;
-      },
-      60000);
-  if (!shown) {
-    std::fprintf(stderr, "the Control Panel showed no applets within 60 s\n");
+  HWND panel = winetest::WaitForWindow(kCaption, host.Id(), 60000);
+  HWND list = panel == nullptr ? nullptr : FindWindowExA(panel, nullptr, WC_LISTVIEWA, nullptr);
+  if (list == nullptr) {
+    std::fprintf(stderr, "no \"%s\" window with a list view within 60 s\n", kCaption);
     return 1;
   }
-  const std::vector<std::string> names = ItemNames(found.list, found.processId);
+  const std::vector<std::string> names = ItemNames(list, host.Id());
   for (const std::string& name : names) std::printf("%s\n", name.c_str());
-  PostMessageA(GetAncestor(found.list, GA_ROOT), WM_CLOSE, 0, 0);
+  PostMessageA(panel, WM_CLOSE, 0, 0);
   if (!host.WaitExit(30000)) {
     std::fprintf(stderr, "the Control Panel did not close\n");
     return 1;
