@@ -6,7 +6,7 @@ JOBS ?= 2
 FUZZ_TEST_SECONDS ?= 15
 FUZZ_SECONDS ?= 180
 
-.PHONY: all deps build test run bench fuzz format
+.PHONY: all deps build package test run bench fuzz format
 
 all: build
 
@@ -18,7 +18,13 @@ build-%:
 	cmake --preset $*
 	cmake --build --preset $* -j $(JOBS)
 
-build: $(addprefix build-,$(PRESETS))
+build: $(addprefix build-,$(PRESETS)) package
+
+# Windows Installer packages (package/), made from the builds of the two
+# Windows trees: build/package/ctyset2-<version>-x64.msi and -x86.msi.
+package: build-win64 build-win32
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
 
 # Every tree, every test; fails when anything fails, after running the rest.
 # On a machine that cannot run 32-bit programs (or with CTYSET2_NO_32BIT=1)

@@ -1,8 +1,11 @@
 #!/bin/bash
-# Wine environment for one Windows build tree.
+# Wine environment for one Windows build tree, or fresh prefixes for tests
+# that want a Windows of their own.
 #
 #   wine-harness.sh setup   <win64|win32> <build-dir> [source-dir]
 #   wine-harness.sh cleanup <win64|win32> <build-dir>
+#   wine-harness.sh setup-fresh <build-dir> [source-dir]
+#   wine-harness.sh fresh   <win64|win32> <build-dir> <name>
 #
 # setup: private prefix <build>/wineprefix (created once), COM1..COM8 mapped to
 # <build>/ports/com1..com8 (symlinks that tests create by starting modemsim),
@@ -10,15 +13,34 @@
 # a persistent wineserver, data/Ctyset2.ini copied into the system directory
 # of the flavour, Wine-drawn window frames on Xvfb. Everything a Wine process
 # needs is written to <build>/wine.env.
-# cleanup: stops simulators, wineserver and Xvfb started by setup.
+# cleanup: stops simulators, wineservers and Xvfb started by any command here.
+# setup-fresh: the display, and untouched prefixes made once as templates in
+# <build>/templates: win64 (64-bit Windows with its 32-bit part where this
+# machine runs 32-bit programs) and win32 (32-bit Windows, only there).
+# fresh: a new prefix <build>/prefixes/<name> copied from the template, set up
+# like setup's (ports, frames, fonts; no INI), its wineserver running;
+# <build>/prefixes/<name>.env holds its environment. win32 exits 77 (skipped)
+# where 32-bit programs cannot run.
 set -euo pipefail
 
-cmd=${1:?usage: wine-harness.sh setup|cleanup win64|win32 build-dir [source-dir]}
-arch=${2:?flavour missing}
-build=$(mkdir -p "${3:?build dir missing}" && cd "$3" && pwd)
-source_dir=${4:-$(cd "$(dirname "$0")/.." && pwd)}
+usage="usage: wine-harness.sh setup|cleanup win64|win32 build-dir [source-dir]
+       wine-harness.sh setup-fresh build-dir [source-dir]
+       wine-harness.sh fresh win64|win32 build-dir name"
+cmd=${1:-} name=
+case "$cmd" in
+  setup-fresh) arch=fresh build_arg=${2:-} source_arg=${3:-} ;;
+  fresh) arch=${2:-} build_arg=${3:-} name=${4:-} source_arg= ;;
+  *) arch=${2:-} build_arg=${3:-} source_arg=${4:-} ;;
+esac
+if [[ -z "$arch" || -z "$build_arg" || ("$cmd" == fresh && -z "$name") ]]; then
+  echo "$usage" >&2
+  exit 2
+fi
+build=$(mkdir -p "$build_arg" && cd "$build_arg" && pwd)
+source_dir=${source_arg:-$(cd "$(dirname "$0")/.." && pwd)}
 
 wine64=/usr/lib/wine/wine64
+loader=$wine64 # of the prefix in WINEPREFIX
 envfile=$build/wine.env
 log=$build/wine-harness.log
 ports=$build/ports
@@ -39,10 +61,11 @@ stop_all() {
     if [[ -n "$pid" ]] && kill -0 "$pid" 2>/dev/null; then kill -TERM "$pid" 2>/dev/null || true; fi
     rm -f "$f"
   done
-  if [[ -d "$WINEPREFIX" ]]; then
-    wineserver -k >>"$log" 2>&1 || true
-    wineserver -w >>"$log" 2>&1 || true
-  fi
+  for prefix in "$WINEPREFIX" "$build"/prefixes/*/; do
+    [[ -d "$prefix" ]] || continue
+    WINEPREFIX=${prefix%/} wineserver -k >>"$log" 2>&1 || true
+    WINEPREFIX=${prefix%/} wineserver -w >>"$log" 2>&1 || true
+  done
   if [[ -f "$build/xvfb.pid" ]]; then
     pid=$(cat "$build/xvfb.pid")
     if [[ -n "$pid" && "$(cat "/proc/$pid/comm" 2>/dev/null)" == Xvfb ]]; then
@@ -58,7 +81,7 @@ create_prefix() {
   if [[ -f "$WINEPREFIX/.ctyset2-ready" ]]; then return; fi
   say "creating prefix $WINEPREFIX"
   rm -rf "$WINEPREFIX"
-  "$wine64" wineboot -i >>"$log" 2>&1
+  "$loader" wineboot -i >>"$log" 2>&1
   wineserver -w >>"$log" 2>&1
   touch "$WINEPREFIX/.ctyset2-ready"
 }
@@ -76,7 +99,7 @@ write_registry() {
     for i in 1 2 3 4 5 6 7 8; do printf '"COM%d"="%s/com%d"\r\n' "$i" "$ports" "$i"; done
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"=%s\r\n' "$managed"
   } >"$reg"
-  "$wine64" regedit /S "$reg" >>"$log" 2>&1
+  "$loader" regedit /S "$reg" >>"$log" 2>&1
   wineserver -w >>"$log" 2>&1
 }
 
@@ -133,6 +156,30 @@ link_wine_fonts() {
   return 0
 }
 
+# Writes the environment of the prefix in WINEPREFIX to $envfile, starts its
+# persistent wineserver and its services and desktop (output to the log, so no
+# test process becomes their parent), then checks the ports and links fonts.
+start_wine() {
+  cat >"$envfile" <<ENV
+export WINEPREFIX='$WINEPREFIX'
+export WINEDEBUG='$WINEDEBUG'
+export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
+export DISPLAY='$(cat "$build/xvfb.display")'
+export CTYSET2_BUILD='$build'
+export CTYSET2_WINE='$loader'
+ENV
+  # shellcheck source=/dev/null
+  source "$envfile"
+  wineserver -p >>"$log" 2>&1
+  "$loader" cmd /c exit >>"$log" 2>&1 </dev/null
+  # The i686 tree runs its programs in the 32-bit part of its prefix.
+  if [[ "$cmd" == setup && "$arch" == win32 ]]; then
+    /usr/lib/wine/wine cmd /c exit >>"$log" 2>&1 </dev/null
+  fi
+  check_ports
+  link_wine_fonts
+}
+
 setup() {
   : >"$log"
   stop_all
@@ -141,22 +188,7 @@ setup() {
   create_prefix
   write_registry
   start_display
-  cat >"$envfile" <<ENV
-export WINEPREFIX='$WINEPREFIX'
-export WINEDEBUG='$WINEDEBUG'
-export WINEDLLOVERRIDES='$WINEDLLOVERRIDES'
-export DISPLAY='$(cat "$build/xvfb.display")'
-export CTYSET2_BUILD='$build'
-ENV
-  # shellcheck source=/dev/null
-  source "$envfile"
-  wineserver -p >>"$log" 2>&1
-  # Start the prefix's services and desktop now, with output going to the log,
-  # so no test process becomes their parent.
-  "$wine64" cmd /c exit >>"$log" 2>&1 </dev/null
-  if [[ "$arch" == win32 ]]; then /usr/lib/wine/wine cmd /c exit >>"$log" 2>&1 </dev/null; fi
-  check_ports
-  link_wine_fonts
+  start_wine
   local sysdir=system32
   [[ "$arch" == win32 ]] && sysdir=syswow64
   if [[ -f "$source_dir/data/Ctyset2.ini" ]]; then
@@ -165,9 +197,56 @@ ENV
   say "ready: WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
 }
 
+setup_fresh() {
+  : >"$log"
+  stop_all
+  mkdir -p "$ports" "$build/sim" "$build/templates"
+  find "$ports" -maxdepth 1 -name 'com*' -exec rm -f {} + # stale simulator links
+  start_display
+  (export WINEPREFIX=$build/templates/win64 WINEARCH=win64 && create_prefix)
+  if bash "$source_dir/cmake/can-run-32bit.sh" >/dev/null; then
+    (export WINEPREFIX=$build/templates/win32 WINEARCH=win32 && loader=/usr/lib/wine/wine &&
+      create_prefix)
+  fi
+  say "ready: templates in $build/templates, DISPLAY=$(cat "$build/xvfb.display")"
+}
+
+# A copy of a template prefix. Wine's program files, which nothing writes in
+# place, stay shared with the template through hard links; everything else
+# (registry, INI files) is copied.
+copy_prefix() {
+  cp -al "$1" "$2"
+  find "$2" -type f ! -iregex '.*\.\(dll\|exe\|sys\|drv\|cpl\|ocx\|acm\|ax\|tlb\|ds\|com\|nls\|msstyles\)' \
+    -exec sh -c 'for f; do cp -p "$f" "$f.copy" && mv -f "$f.copy" "$f"; done' sh {} +
+}
+
+fresh() {
+  local template=$build/templates/$arch
+  if [[ ! -f "$template/.ctyset2-ready" ]]; then
+    say "no template $template (wine-harness.sh setup-fresh makes it)"
+    exit 1
+  fi
+  if [[ "$arch" == win32 ]]; then loader=/usr/lib/wine/wine; fi
+  export WINEPREFIX=$build/prefixes/$name
+  envfile=$WINEPREFIX.env log=$WINEPREFIX.log
+  mkdir -p "$build/prefixes"
+  : >"$log"
+  if [[ -d "$WINEPREFIX" ]]; then
+    wineserver -k >>"$log" 2>&1 || true
+    wineserver -w >>"$log" 2>&1 || true
+    rm -rf "$WINEPREFIX"
+  fi
+  copy_prefix "$template" "$WINEPREFIX"
+  write_registry
+  start_wine
+  say "ready: $envfile"
+}
+
 case "$cmd" in
-  # Without 32-bit support the i686 tree's Wine tests are skipped (exit 77).
+  # Without 32-bit support the i686 flavour's Wine tests are skipped (exit 77).
   setup) bash "$source_dir/cmake/can-run-32bit.sh" "$arch" || exit; setup ;;
+  setup-fresh) setup_fresh ;;
+  fresh) bash "$source_dir/cmake/can-run-32bit.sh" "$arch" || exit; fresh ;;
   cleanup) stop_all; say "stopped" ;;
-  *) echo "usage: wine-harness.sh setup|cleanup win64|win32 build-dir [source-dir]" >&2; exit 2 ;;
+  *) echo "$usage" >&2; exit 2 ;;
 esac

@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine wine64 wine32:i386 fonts-wine
   xvfb xauth x11-utils imagemagick icoutils
+  wixl msitools
 )
 
 missing=()

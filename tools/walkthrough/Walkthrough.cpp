@@ -4,11 +4,13 @@
 // prints what happened, with the times of the steps. Pictures of the screen
 // (24-bit BMP) go to the picture directory.
 //
-//   walkthrough.exe --sim-state DIR [--pictures DIR] [--choose NAME]
+//   walkthrough.exe --sim-state DIR [--pictures DIR] [--choose NAME] [--applet PATH]
 //
 // DIR are Linux paths; --sim-state is the simulator's state directory. The
-// build tree comes from CTYSET2_BUILD. Exit code 0 when the modem ends up on
-// the chosen country, the success box was shown and the host has exited.
+// applet is the build tree's (CTYSET2_BUILD) unless --applet names another,
+// such as "ctyset2.cpl" for the one installed in the system directory. Exit
+// code 0 when the modem ends up on the chosen country, the success box was
+// shown and the host has exited.
 #include <windows.h>
 
 #include <cstdio>
@@ -32,6 +34,7 @@ struct TOptions {
   std::string simState;
   std::string pictures;
   std::string choose;
+  std::string applet;
 };
 
 bool ParseOptions(int argc, char** argv, TOptions& o) {
@@ -43,6 +46,8 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
       o.pictures = argv[i + 1];
     } else if (name == "--choose") {
       o.choose = argv[i + 1];
+    } else if (name == "--applet") {
+      o.applet = argv[i + 1];
     } else {
       return false;
     }
@@ -120,8 +125,9 @@ class TWalk {
 
   // Prints as it goes; false when anything did not happen as it should.
   bool Run() {
-    Process host(ControlPanelCommand(AppletPath()));
-    if (!host.Started()) return Fail("cannot start " + ControlPanelCommand(AppletPath()));
+    const std::string command = ControlPanelCommand(o_.applet.empty() ? AppletPath() : o_.applet);
+    Process host(command);
+    if (!host.Started()) return Fail("cannot start " + command);
     const ULONGLONG started = GetTickCount64();
     HWND dialog = nullptr;
     Eventually(
@@ -133,7 +139,7 @@ class TWalk {
     if (dialog == nullptr || !IsWindowVisible(dialog))
       return Fail("the dialog did not show within 30 s");
     clock_.Start();
-    std::printf("walk-through: %s\n", ControlPanelCommand(AppletPath()).c_str());
+    std::printf("walk-through: %s\n", command.c_str());
     std::printf("  dialog shown %.2f s after the host started; times below from then\n",
                 static_cast<double>(GetTickCount64() - started) / 1000.0);
 
@@ -309,7 +315,8 @@ int main(int argc, char** argv) {
   TOptions options;
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
-                 "usage: walkthrough.exe --sim-state DIR [--pictures DIR] [--choose NAME]\n");
+                 "usage: walkthrough.exe --sim-state DIR [--pictures DIR] [--choose NAME] "
+                 "[--applet PATH]\n");
     return 2;
   }
   setvbuf(stdout, nullptr, _IONBF, 0);
