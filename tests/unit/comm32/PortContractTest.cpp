@@ -24,8 +24,8 @@ class FakeRig {
     port_.failing.clear();
     if (which == TPortWorker::None) return;
     for (int com = 1; com <= 8; ++com) {
-      port_.failing[com] = which == TPortWorker::Read ? FakePort::Worker::Read
-                                                      : FakePort::Worker::Write;
+      port_.failing[com] =
+          which == TPortWorker::Read ? FakePort::Worker::Read : FakePort::Worker::Write;
     }
   }
   bool IsOpen() const { return port_.IsOpen(); }
