@@ -430,8 +430,9 @@ TEST_F(Comm32Test, HandlerErrorsStayInsideTheWindowProcedure) {
   EXPECT_EQ(errors.front(), "boom");
 }
 
-// The DCB of COMn as the driver keeps it between programs.
-DCB PortDcb(int com) {
+// Reads the DCB of COMn as another program would find it, lets `change`
+// alter it (if given) and leaves it so.
+DCB ComPortDcb(int com, void (*change)(DCB&) = nullptr) {
   DCB dcb = {};
   dcb.DCBlength = sizeof dcb;
   const std::string name = "\\\\.\\COM" + std::to_string(com);
@@ -440,6 +441,10 @@ DCB PortDcb(int com) {
   EXPECT_NE(port, INVALID_HANDLE_VALUE) << name;
   if (port == INVALID_HANDLE_VALUE) return dcb;
   EXPECT_TRUE(GetCommState(port, &dcb));
+  if (change != nullptr) {
+    change(dcb);
+    EXPECT_TRUE(SetCommState(port, &dcb));
+  }
   CloseHandle(port);
   return dcb;
 }
@@ -458,13 +463,7 @@ DWORD FlagWord(const DCB& dcb) {
 // OpenPort gives the port.
 TEST_F(Comm32Test, OpeningSetsUpThePortAsItsOwnerAsked) {
   SimModem modem(1);
-  {
-    const HANDLE port = CreateFileA("\\\\.\\COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    ASSERT_NE(port, INVALID_HANDLE_VALUE);
-    DCB left = {};
-    left.DCBlength = sizeof left;
-    ASSERT_TRUE(GetCommState(port, &left));
+  ComPortDcb(1, [](DCB& left) {
     left.BaudRate = 2400;
     left.fOutxCtsFlow = TRUE;
     left.fRtsControl = RTS_CONTROL_HANDSHAKE;
@@ -475,10 +474,8 @@ TEST_F(Comm32Test, OpeningSetsUpThePortAsItsOwnerAsked) {
     left.Parity = EVENPARITY;
     left.XonLim = 7;
     left.XoffLim = 9;
-    EXPECT_TRUE(SetCommState(port, &left));
-    CloseHandle(port);
-  }
-  const DCB before = PortDcb(1);
+  });
+  const DCB before = ComPortDcb(1);
   ASSERT_TRUE(before.fOutxCtsFlow) << "the handshake is not kept here";
   ASSERT_NE(before.StopBits, ONESTOPBIT);
 
@@ -491,7 +488,7 @@ TEST_F(Comm32Test, OpeningSetsUpThePortAsItsOwnerAsked) {
   EXPECT_TRUE(WaitForText("AT\r\r\nOK\r\n")) << Received();
   comm_.ClosePort();
 
-  const DCB after = PortDcb(1);
+  const DCB after = ComPortDcb(1);
   EXPECT_EQ(after.BaudRate, 115200u);
   EXPECT_FALSE(after.fOutxCtsFlow);
   EXPECT_NE(after.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
