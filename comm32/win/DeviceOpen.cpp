@@ -13,6 +13,13 @@ namespace {
 // that was delivered in time, the thread closes one that came too late.
 struct TOpenRequest {
   enum : int { kPending, kDelivered, kAbandoned };
+  TOpenRequest() : done(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+  ~TOpenRequest() {
+    if (done != nullptr) CloseHandle(done);
+  }
+  TOpenRequest(const TOpenRequest&) = delete;
+  TOpenRequest& operator=(const TOpenRequest&) = delete;
+  HANDLE done;  // set once CreateFileA has returned
   std::string name;
   DWORD delayMs = 0;
   HMODULE module = nullptr;
@@ -36,6 +43,7 @@ HMODULE OpenOnThisThread(void* param) {
       request->file != INVALID_HANDLE_VALUE) {
     CloseHandle(request->file);
   }
+  SetEvent(request->done);
   return request->module;
 }
 
@@ -50,6 +58,11 @@ TDeviceOpen OpenDeviceWithin(const std::string& name, DWORD limitMs, DWORD delay
                              bool refuseThread) {
   TDeviceOpen out;
   auto request = std::make_shared<TOpenRequest>();
+  if (request->done == nullptr) {
+    out.result = TDeviceOpen::TResult::NoThread;
+    out.error = GetLastError();
+    return out;
+  }
   request->name = name;
   request->delayMs = delayMs;
   if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
@@ -72,8 +85,8 @@ TDeviceOpen OpenDeviceWithin(const std::string& name, DWORD limitMs, DWORD delay
     FreeLibrary(request->module);
     return out;
   }
-  WaitForSingleObject(thread, limitMs);
   CloseHandle(thread);
+  WaitForSingleObject(request->done, limitMs);
   if (request->state.exchange(TOpenRequest::kAbandoned) != TOpenRequest::kDelivered) {
     out.result = TDeviceOpen::TResult::TimedOut;
   } else if (request->file == INVALID_HANDLE_VALUE) {
