@@ -140,11 +140,12 @@ bool TComm32::OpenPort() {
 // The whole configuration goes to the port in one SetCommState, on the DCB
 // the driver has. A driver keeps what the previous program left (handshake,
 // DTR off, abort-on-error, 5 data bits), and changed one member at a time the
-// line passes through combinations the driver refuses (6 to 8 data bits with
-// 1.5 stop bits: SetCommState,
-// https://learn.microsoft.com/en-us/windows/win32/api/winbase/nf-winbase-setcommstate). A refused
-// DCB is logged and the port stays open: whether a device answers on it decides, and a driver that
-// refuses a member it does not support may still serve the modem.
+// line passes through combinations the driver refuses, such as 6 to 8 data
+// bits with 1.5 stop bits (SetCommState,
+// https://learn.microsoft.com/en-us/windows/win32/api/winbase/nf-winbase-setcommstate).
+// A refused DCB is logged and the port stays open: whether a device answers
+// on it decides, and a driver that refuses a member it does not support may
+// still serve the modem.
 void TComm32::SetUpPort() {
   if (!SetupComm(FCommFile, FReadBufferSize, FWriteBufferSize)) {
     LogLastError(GetLastError(), "Unable to SetupComm: ");
