@@ -1,13 +1,13 @@
 // Opening a port's device with a limit on the caller's wait.
 //
 // CreateFile on a Bluetooth serial port makes the connection to the remote
-// device ("For client ports, the physical connection is created only when the
-// device is open ... using the CreateFile API": Microsoft, "COM Port Emulation
-// Facility",
-// https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms863325(v=msdn.10)), so
-// with the device out of reach it blocks for seconds. The open therefore runs on a short-lived
-// thread; the caller waits at most its limit, and a handle that arrives later is closed by that
-// thread.
+// device ("For client ports, the physical connection is created only when
+// the device is open ... using the CreateFile API": Microsoft, "COM Port
+// Emulation Facility",
+// https://learn.microsoft.com/en-us/previous-versions/windows/embedded/ms863325(v=msdn.10)),
+// so with the device out of reach it blocks for seconds. The open therefore
+// runs on a short-lived thread; the caller waits at most its limit, and a
+// handle that arrives later is closed by that thread.
 #pragma once
 
 #include <windows.h>
