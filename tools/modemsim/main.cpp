@@ -214,18 +214,21 @@ class StateFiles {
   void Received(const std::string& bytes) { Append(received_, bytes); }
   void Sent(const std::string& bytes) { Append(sent_, bytes); }
   void Command(const std::string& line) { Append(commands_, line + "\n"); }
-  void Country(unsigned code) {
+  void Country(unsigned code) { Replace("country", modemsim::FormatHexCode(code) + "\n"); }
+  void Line(bool open) { Replace("line", open ? "open\n" : "closed\n"); }
+
+ private:
+  // Writes a small file whole, so a reader never sees it half written.
+  void Replace(const char* name, const std::string& text) {
     if (dir_.empty()) return;
-    const std::string path = dir_ + "/country", tmp = path + ".tmp";
+    const std::string path = dir_ + "/" + name, tmp = path + ".tmp";
     {
       Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-      if (fd.get() < 0 || !WriteAll(fd.get(), modemsim::FormatHexCode(code) + "\n"))
-        Fail("can not write " + tmp, 1);
+      if (fd.get() < 0 || !WriteAll(fd.get(), text)) Fail("can not write " + tmp, 1);
     }
     if (::rename(tmp.c_str(), path.c_str()) != 0) Fail("can not rename " + tmp, 1);
   }
 
- private:
   int Open(const char* name) {
     const std::string path = dir_ + "/" + name;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -363,6 +366,7 @@ class Server {
       out_.clear();
       for (auto& pending : queue_) pending.bytes.clear();
     }
+    if (listening_ == hung_up) state_.Line(!hung_up);
     listening_ = !hung_up;
   }
 
@@ -396,7 +400,7 @@ class Server {
       if (queue_.front().hang_up) {
         hang_up_ = true;
         drain_probe_ = OpenSlave();
-        hang_up_deadline_ = now + std::chrono::seconds(2);
+        hang_up_deadline_ = now + kHangUpPatience;
         queue_.clear();
         return;
       }
@@ -407,18 +411,27 @@ class Server {
   void Flush() {
     const ssize_t n = ::write(master_.get(), out_.data(), out_.size());
     if (n > 0) {
+      last_write_ = Clock::now();
       state_.Sent(out_.substr(0, static_cast<std::size_t>(n)));
       out_.erase(0, static_cast<std::size_t>(n));
     }
   }
 
   // Closing the master flushes the client's input, so a hang-up waits until
-  // the last reply has been read (or the client stops reading for 2 s).
+  // the last reply has been read (or the client has not read for
+  // kHangUpPatience). Bytes written to the master reach the slave's input
+  // queue through a kernel work item, which a busy machine may run late: an
+  // empty queue counts only once kFlipSettle has passed since the last write.
   bool Drained() const {
+    if (!out_.empty()) return false;
+    if (!listening_) return true;
     int unread = 0;
-    return out_.empty() &&
-           (!listening_ || (::ioctl(drain_probe_.get(), FIONREAD, &unread) == 0 && unread == 0));
+    return Clock::now() - last_write_ >= kFlipSettle &&
+           ::ioctl(drain_probe_.get(), FIONREAD, &unread) == 0 && unread == 0;
   }
+
+  static constexpr std::chrono::milliseconds kFlipSettle{250};
+  static constexpr std::chrono::seconds kHangUpPatience{10};
 
   Config config_;
   Modem modem_;
@@ -430,6 +443,7 @@ class Server {
   std::string out_;
   bool hang_up_ = false;
   Clock::time_point hang_up_deadline_;
+  Clock::time_point last_write_;
 };
 
 }  // namespace
