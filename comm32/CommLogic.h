@@ -43,6 +43,9 @@ constexpr std::uint32_t kChunkSize = 4000;
 constexpr std::uint32_t kReadIntervalTimeoutMs = 250;
 constexpr std::uint32_t kWriteTimeoutPerByteMs = 2;
 constexpr std::uint32_t kThreadStopWaitMs = 10000;
+// The longest the owner's thread waits for a port's device to open; a device
+// that takes longer counts as one that cannot be opened.
+constexpr std::uint32_t kPortOpenWaitMs = 500;
 // SLevel thresholds: below kOverlappedBelow a TReadThread in overlapped
 // mode, below kCommReadThreadFrom a TReadThread, else a CommReadThread.
 constexpr std::uint16_t kOverlappedBelow = 10;
@@ -50,6 +53,10 @@ constexpr std::uint16_t kCommReadThreadFrom = 100;
 // A comm-event wait that ends without an event (a pty under Wine ends every
 // wait so) is not renewed before this pause, so it cannot become a busy loop.
 constexpr std::uint32_t kEmptyEventPauseMs = 20;
+
+// The texts of ECommsError when a worker thread cannot be created.
+constexpr char kReadThreadError[] = "Unable to create Read thread";
+constexpr char kWriteThreadError[] = "Unable to create Write thread";
 
 // The DCB flag word (fBinary .. fAbortOnError) built from the set alone.
 std::uint32_t DcbFlagWord(TFlags flags);

@@ -6,6 +6,7 @@
 #include "comm32/CommLogic.h"
 #include "comm32/CommsLog.h"
 #include "comm32/win/CommsLogWin.h"
+#include "comm32/win/DeviceOpen.h"
 
 namespace {
 
@@ -97,59 +98,115 @@ bool TComm32::OpenPort() {
   if (FCommFile != nullptr) return false;
   if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
 
-  const HANDLE file =
-      CreateFileA(comm32::DeviceName(FPort).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  if (GetFileType(file) != FILE_TYPE_CHAR) {
-    CloseHandle(file);
+  const comm32::TDeviceOpen device =
+      comm32::OpenDeviceWithin(comm32::DeviceName(FPort), comm32::kPortOpenWaitMs,
+                               FSeams.openDelayMs, FSeams.refusedThread == TWorker::Open);
+  switch (device.result) {
+    case comm32::TDeviceOpen::TResult::Opened:
+      break;
+    case comm32::TDeviceOpen::TResult::Failed:
+      return false;
+    case comm32::TDeviceOpen::TResult::TimedOut:
+      WriteCommsLog("Port did not open in time");
+      return false;
+    case comm32::TDeviceOpen::TResult::NoThread:
+      LogLastError(device.error, "Unable to create Open thread");
+      return false;
+  }
+  if (GetFileType(device.file) != FILE_TYPE_CHAR) {
+    CloseHandle(device.file);
     return false;
   }
-  FCommFile = file;
+  FCommFile = device.file;
   KeepModuleLoadedUnderWine();
+  SetUpPort();
 
+  FCloseEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (FCloseEvent == nullptr) {
+    LogLastError(GetLastError(), "Unable to CreateEvent: ");
+    ReleasePort();
+    return false;
+  }
+  try {
+    StartWorkers();
+  } catch (...) {
+    // A failed opening gives back what it took, so the next one can succeed.
+    ReleasePort();
+    throw;
+  }
+  return true;
+}
+
+// The whole configuration goes to the port in one SetCommState, on the DCB
+// the driver has. A driver keeps what the previous program left (handshake,
+// DTR off, abort-on-error, 5 data bits), and changed one member at a time the
+// line passes through combinations the driver refuses, such as 6 to 8 data
+// bits with 1.5 stop bits (SetCommState,
+// https://learn.microsoft.com/en-us/windows/win32/api/winbase/nf-winbase-setcommstate).
+// A refused DCB is logged and the port stays open: whether a device answers
+// on it decides, and a driver that refuses a member it does not support may
+// still serve the modem.
+void TComm32::SetUpPort() {
+  if (!SetupComm(FCommFile, FReadBufferSize, FWriteBufferSize)) {
+    LogLastError(GetLastError(), "Unable to SetupComm: ");
+  }
   COMMTIMEOUTS timeouts = {};
   timeouts.ReadIntervalTimeout = comm32::kReadIntervalTimeoutMs;
   timeouts.WriteTotalTimeoutMultiplier = comm32::kWriteTimeoutPerByteMs;
   SetCommTimeouts(FCommFile, &timeouts);
 
-  for (TCommProperty p : {TCommProperty::BaudRate, TCommProperty::Parity, TCommProperty::DataBits,
-                          TCommProperty::StopBits, TCommProperty::Events}) {
-    PropertyChanged(p);
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(FCommFile, &dcb)) {
+    LogLastError(GetLastError(), "Unable to GetCommState: ");
+  } else {
+    for (TCommProperty p : {TCommProperty::BaudRate, TCommProperty::Parity, TCommProperty::DataBits,
+                            TCommProperty::StopBits, TCommProperty::Flags, TCommProperty::XonLim,
+                            TCommProperty::XoffLim}) {
+      PutInDcb(dcb, p);
+    }
+    const bool accepted = SetCommState(FCommFile, &dcb) != 0;
+    if (!accepted) LogLastError(GetLastError(), "Unable to SetCommState: ");
+    if (FSeams.dcbGiven) FSeams.dcbGiven(dcb, accepted);
   }
+  SetCommMask(FCommFile, comm32::CommEventMask(FEvents));
+}
 
-  FCloseEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (FCloseEvent == nullptr) {
-    LogLastError(GetLastError(), "Unable to CreateEvent: ");
-    CloseHandle(FCommFile);
-    FCommFile = nullptr;
+bool TComm32::CreateWorker(TCommThread& thread, TWorker which) {
+  if (FSeams.refusedThread == which) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
+  return thread.Create();
+}
 
+namespace {
+
+[[noreturn]] void WorkerNotCreated(const char* text) {
+  LogLastError(GetLastError(), text);
+  throw ECommsError(text);
+}
+
+}  // namespace
+
+void TComm32::StartWorkers() {
   if (FSLevel < comm32::kCommReadThreadFrom) {
     auto thread = std::make_unique<TReadThread>();
-    if (!thread->Create()) {
-      LogLastError(GetLastError(), "Unable to create Read thread");
-      throw ECommsError("Unable to create Read thread");
-    }
+    if (!CreateWorker(*thread, TWorker::Read)) WorkerNotCreated(comm32::kReadThreadError);
     thread->FOverlappedMode = FSLevel < comm32::kOverlappedBelow;
     FReadThread = std::move(thread);
     StartThread(*FReadThread, THREAD_PRIORITY_HIGHEST);
   } else {
     auto thread = std::make_unique<CommReadThread>();
-    if (!thread->Create()) {
-      LogLastError(GetLastError(), "Unable to create Read thread");
-      throw ECommsError("Unable to create Read thread");
-    }
+    if (!CreateWorker(*thread, TWorker::Read)) WorkerNotCreated(comm32::kReadThreadError);
     thread->FRunState = 1;
     FCommReadThread = std::move(thread);
     StartThread(*FCommReadThread, THREAD_PRIORITY_ABOVE_NORMAL);
   }
 
   auto writer = std::make_unique<TWriteThread>();
-  if (writer->QueueReady() == nullptr || !writer->Create()) {
-    LogLastError(GetLastError(), "Unable to create Write thread");
-    throw ECommsError("Unable to create Write thread");
+  if (writer->QueueReady() == nullptr || !CreateWorker(*writer, TWorker::Write)) {
+    WorkerNotCreated(comm32::kWriteThreadError);
   }
   FWriteThread = std::move(writer);
   StartThread(*FWriteThread, THREAD_PRIORITY_HIGHEST);
@@ -157,7 +214,6 @@ bool TComm32::OpenPort() {
   // right after OpenPort is not refused.
   const HANDLE ready[2] = {FWriteThread->QueueReady(), FWriteThread->Handle()};
   WaitForMultipleObjects(2, ready, FALSE, comm32::kThreadStopWaitMs);
-  return true;
 }
 
 template <class Thread>
@@ -199,13 +255,18 @@ void TComm32::CloseWriteThread() {
 void TComm32::ClosePort() {
   if (FCommFile == nullptr) return;
   WriteCommsLog("Stopping the Comm");
+  ReleasePort();
+  if (!FCommsLogFileName.empty()) comm32::CommsLog().Close();
+}
+
+// Stops the threads and closes the handles that an opening took.
+void TComm32::ReleasePort() {
   CloseReadThread();
   CloseWriteThread();
-  CloseHandle(FCloseEvent);
+  if (FCloseEvent != nullptr) CloseHandle(FCloseEvent);
   FCloseEvent = nullptr;
   CloseHandle(FCommFile);
   FCommFile = nullptr;
-  if (!FCommsLogFileName.empty()) comm32::CommsLog().Close();
 }
 
 bool TComm32::WritePort(const void* Buffer, std::uint16_t Length) {
@@ -252,32 +313,6 @@ void TComm32::PropertyChanged(TCommProperty which) {
   }
   if (FCommFile == nullptr) return;
   switch (which) {
-    case TCommProperty::BaudRate:
-      ChangeDcb([this](DCB& d) { d.BaudRate = comm32::BaudRateValue(FBaudRate); });
-      break;
-    case TCommProperty::Parity:
-      ChangeDcb([this](DCB& d) { d.Parity = comm32::ParityValue(FParity); });
-      break;
-    case TCommProperty::DataBits:
-      ChangeDcb([this](DCB& d) { d.ByteSize = comm32::ByteSizeValue(FDataBits); });
-      break;
-    case TCommProperty::StopBits:
-      ChangeDcb([this](DCB& d) { d.StopBits = comm32::StopBitsValue(FStopBits); });
-      break;
-    case TCommProperty::XonLim:
-      ChangeDcb([this](DCB& d) { d.XonLim = FXonLim; });
-      break;
-    case TCommProperty::XoffLim:
-      ChangeDcb([this](DCB& d) { d.XoffLim = FXoffLim; });
-      break;
-    case TCommProperty::Flags:
-      ChangeDcb([this](DCB& d) {
-        // The flag word is the 32-bit word after BaudRate.
-        const DWORD word = comm32::DcbFlagWord(FFlags);
-        std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
-                    sizeof word);
-      });
-      break;
     case TCommProperty::Events:
       SetCommMask(FCommFile, comm32::CommEventMask(FEvents));
       break;
@@ -285,6 +320,40 @@ void TComm32::PropertyChanged(TCommProperty which) {
     case TCommProperty::WriteBufferSize:
       SetupComm(FCommFile, FReadBufferSize, FWriteBufferSize);
       break;
+    default:
+      ChangeDcb([this, which](DCB& d) { PutInDcb(d, which); });
+      break;
+  }
+}
+
+// Writes the DCB member that property `which` sets (nothing for others).
+void TComm32::PutInDcb(DCB& d, TCommProperty which) const {
+  switch (which) {
+    case TCommProperty::BaudRate:
+      d.BaudRate = comm32::BaudRateValue(FBaudRate);
+      break;
+    case TCommProperty::Parity:
+      d.Parity = comm32::ParityValue(FParity);
+      break;
+    case TCommProperty::DataBits:
+      d.ByteSize = comm32::ByteSizeValue(FDataBits);
+      break;
+    case TCommProperty::StopBits:
+      d.StopBits = comm32::StopBitsValue(FStopBits);
+      break;
+    case TCommProperty::XonLim:
+      d.XonLim = FXonLim;
+      break;
+    case TCommProperty::XoffLim:
+      d.XoffLim = FXoffLim;
+      break;
+    case TCommProperty::Flags: {
+      // The flag word is the 32-bit word after BaudRate.
+      const DWORD word = comm32::DcbFlagWord(FFlags);
+      std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
+                  sizeof word);
+      break;
+    }
     default:
       break;
   }

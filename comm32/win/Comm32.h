@@ -34,6 +34,17 @@ class TComm32 : public TCommPort {
   using THandlerErrorHook = std::function<void(const char* message)>;
   void SetHandlerErrorHook(THandlerErrorHook hook) { FHandlerErrorHook = std::move(hook); }
 
+  // Test seams: what Windows does and Wine does not, made to happen. Each
+  // applies to every OpenPort while it is set.
+  enum class TWorker { None, Open, Read, Write };
+  struct TTestSeams {
+    TWorker refusedThread = TWorker::None;  // creating this thread fails
+    DWORD openDelayMs = 0;                  // the device takes this long to open
+    // Sees the one DCB OpenPort gives the port, and whether it was taken.
+    std::function<void(const DCB& given, bool accepted)> dcbGiven;
+  };
+  void SetTestSeams(TTestSeams seams) { FSeams = std::move(seams); }
+
  protected:
   void PropertyChanged(TCommProperty which) override;
 
@@ -50,6 +61,11 @@ class TComm32 : public TCommPort {
   void StartThread(Thread& thread, int priority);
   template <class Change>
   void ChangeDcb(Change change);
+  void PutInDcb(DCB& dcb, TCommProperty which) const;
+  void SetUpPort();
+  bool CreateWorker(TCommThread& thread, TWorker which);
+  void StartWorkers();
+  void ReleasePort();
 
   HANDLE FCommFile = nullptr;
   HANDLE FCloseEvent = nullptr;
@@ -58,4 +74,5 @@ class TComm32 : public TCommPort {
   std::unique_ptr<TWriteThread> FWriteThread;
   std::unique_ptr<CommReadThread> FCommReadThread;
   THandlerErrorHook FHandlerErrorHook;
+  TTestSeams FSeams;
 };

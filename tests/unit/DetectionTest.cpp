@@ -178,12 +178,14 @@ TEST_F(DialogTest, ErrorAnsweringAtOnALaterPortDoesNotStopTheScan) {
 TEST_F(DialogTest, PortThatRaisesIsReportedAndTheScanGoesOn) {
   FakeModem modem;
   Keys(modem);
-  port.failing = {1};
+  SilentDevice first;
+  port.Attach(1, first);
+  port.failing = {{1, FakePort::Worker::Read}};
   port.Attach(2, modem);
   Open();
   host.RunFor(20000);
   ASSERT_FALSE(host.messages.empty());
-  EXPECT_EQ(host.messages[0].text, "Unable to create read thread");
+  EXPECT_EQ(host.messages[0].text, "Unable to create Read thread");
   EXPECT_EQ(host.messages[0].kind, TMsgKind::Error);
   EXPECT_FALSE(host.closed);
   ASSERT_GE(port.openings.size(), 2u);

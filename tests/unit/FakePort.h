@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <cstring>
 #include <map>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "VirtualClock.h"
+#include "comm32/CommLogic.h"
 #include "comm32/CommPort.h"
 
 class FakeDevice {
@@ -133,8 +133,10 @@ class FakePort : public TCommPort {
   // The device on port n vanishes: an opening of it stays open but hears and
   // answers nothing, and the port cannot be opened again.
   void Detach(int n) { devices_.erase(n); }
-  // OpenPort on port n raises ECommsError.
-  std::set<int> failing;
+  // Opening port n cannot create this worker thread: as TComm32 does, the
+  // opening gives the port back and raises ECommsError.
+  enum class Worker { Read, Write };
+  std::map<int, Worker> failing;
   // ClosePort closes and then raises ECommsError (a comms log that cannot be
   // closed).
   bool closeThrows = false;
@@ -190,12 +192,14 @@ class FakePort : public TCommPort {
   }
 
   bool OpenPort() override {
-    int n = static_cast<int>(Port());
-    if (failing.count(n)) {
+    const int n = static_cast<int>(Port());
+    const bool ok = open_ == 0 && devices_.count(n) != 0;
+    auto refused = failing.find(n);
+    if (ok && refused != failing.end()) {
       openings.push_back({clock_.Now(), n, false});
-      throw ECommsError("Unable to create read thread");
+      throw ECommsError(refused->second == Worker::Read ? comm32::kReadThreadError
+                                                        : comm32::kWriteThreadError);
     }
-    bool ok = open_ == 0 && devices_.count(n) != 0;
     openings.push_back({clock_.Now(), n, ok});
     if (!ok) return false;
     open_ = n;

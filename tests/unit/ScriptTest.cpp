@@ -202,7 +202,7 @@ TEST_F(SwitchTest, OneLineScriptCompletesOnTheNextTick) {
 TEST_F(SwitchTest, PortErrorOnOkIsRaisedToTheWindowAndOkCanBePressedAgain) {
   Detect();
   Choose("Germany");
-  port.failing = {1};
+  port.failing = {{1, FakePort::Worker::Write}};
   EXPECT_THROW(form->UPGRADEClick(), std::exception);
   EXPECT_FALSE(form->SwitchRunning());
   port.failing.clear();

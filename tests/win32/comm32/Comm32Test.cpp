@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <numeric>
 #include <stdexcept>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ProcessProbe.h"
@@ -425,6 +428,139 @@ TEST_F(Comm32Test, HandlerErrorsStayInsideTheWindowProcedure) {
   ASSERT_TRUE(Write("AT\r"));
   EXPECT_TRUE(WaitUntil([&] { return !errors.empty(); }, kPatienceMs));
   EXPECT_EQ(errors.front(), "boom");
+}
+
+// Reads the DCB of COMn as another program would find it, lets `change`
+// alter it (if given) and leaves it so.
+DCB ComPortDcb(int com, void (*change)(DCB&) = nullptr) {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  const std::string name = "\\\\.\\COM" + std::to_string(com);
+  const HANDLE port = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+  EXPECT_NE(port, INVALID_HANDLE_VALUE) << name;
+  if (port == INVALID_HANDLE_VALUE) return dcb;
+  EXPECT_TRUE(GetCommState(port, &dcb));
+  if (change != nullptr) {
+    change(dcb);
+    EXPECT_TRUE(SetCommState(port, &dcb));
+  }
+  CloseHandle(port);
+  return dcb;
+}
+
+DWORD FlagWord(const DCB& dcb) {
+  DWORD word = 0;
+  std::memcpy(&word, reinterpret_cast<const char*>(&dcb) + offsetof(DCB, BaudRate) + sizeof(DWORD),
+              sizeof word);
+  return word;
+}
+
+// A Windows driver keeps the line as the previous program left it; a pty
+// under Wine keeps what termios holds (handshake, stop bits), not DTR, the
+// abort-on-error flag, 5 data bits or the Xon/Xoff limits. So the line is
+// read back where Wine keeps it, and the rest is checked in the one DCB
+// OpenPort gives the port.
+TEST_F(Comm32Test, OpeningSetsUpThePortAsItsOwnerAsked) {
+  SimModem modem(1);
+  ComPortDcb(1, [](DCB& left) {
+    left.BaudRate = 2400;
+    left.fOutxCtsFlow = TRUE;
+    left.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    left.fDtrControl = DTR_CONTROL_DISABLE;
+    left.fAbortOnError = TRUE;
+    left.ByteSize = 5;
+    left.StopBits = ONE5STOPBITS;
+    left.Parity = EVENPARITY;
+    left.XonLim = 7;
+    left.XoffLim = 9;
+  });
+  const DCB before = ComPortDcb(1);
+  ASSERT_TRUE(before.fOutxCtsFlow) << "the handshake is not kept here";
+  ASSERT_NE(before.StopBits, ONESTOPBIT);
+
+  std::vector<std::pair<DCB, bool>> given;
+  TComm32::TTestSeams seams;
+  seams.dcbGiven = [&](const DCB& dcb, bool accepted) { given.emplace_back(dcb, accepted); };
+  comm_.SetTestSeams(seams);
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(Write("AT\r"));
+  EXPECT_TRUE(WaitForText("AT\r\r\nOK\r\n")) << Received();
+  comm_.ClosePort();
+
+  const DCB after = ComPortDcb(1);
+  EXPECT_EQ(after.BaudRate, 115200u);
+  EXPECT_FALSE(after.fOutxCtsFlow);
+  EXPECT_NE(after.fRtsControl, static_cast<DWORD>(RTS_CONTROL_HANDSHAKE));
+  EXPECT_EQ(after.StopBits, ONESTOPBIT);
+  EXPECT_EQ(after.Parity, NOPARITY);
+  ASSERT_EQ(given.size(), 1u) << "one SetCommState";
+  const DCB& dcb = given[0].first;
+  EXPECT_TRUE(given[0].second);
+  EXPECT_EQ(FlagWord(dcb), 0x1010u) << "DTR and RTS on, nothing else";
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
+  EXPECT_EQ(dcb.XonLim, 0);
+  EXPECT_EQ(dcb.XoffLim, 0);
+}
+
+// Windows and Wine refuse 4 data bits. The refusal is logged; the port still
+// opens, since whether a device answers on it decides.
+TEST_F(Comm32Test, ARefusedPortSetUpIsLoggedAndThePortOpens) {
+  const std::string path = LogPath("refused");
+  comm_.SetCommsLogFileName(winetest::ToWindowsPath(path));
+  comm_.SetDataBits(tdbFour);
+  SimModem modem(1);
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(Write("AT\r"));
+  EXPECT_TRUE(WaitForText("OK\r\n")) << Received();
+  comm_.ClosePort();
+  const std::vector<std::string> lines = LogLines(path);
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+    return line.rfind("Unable to SetCommState: ", 0) == 0;
+  }));
+}
+
+// An open that takes 5 s (a Bluetooth port whose device is out of reach) is
+// given up after half a second; the handle that arrives later is closed by
+// the opening thread, also when the component is gone by then.
+TEST_F(Comm32Test, APortSlowToOpenCountsAsOneThatCannotBeOpened) {
+  SimModem modem(1);
+  ASSERT_TRUE(Open());
+  comm_.ClosePort();
+  Pump(100);
+  const std::size_t threads = winetest::ThreadCount();
+  const std::uintptr_t handles = winetest::HandleWatermark();
+  {
+    TComm32 slow;
+    TComm32::TTestSeams seams;
+    seams.openDelayMs = 5000;
+    slow.SetTestSeams(seams);
+    slow.SetPort(tptOne);
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_FALSE(slow.OpenPort());
+    EXPECT_LT(GetTickCount64() - start, 4000u) << "waited for the slow open";
+    EXPECT_FALSE(slow.IsOpen());
+  }
+  EXPECT_TRUE(WaitUntil([&] { return winetest::ThreadCount() == threads; }, kPatienceMs))
+      << "the opening thread did not end";
+  EXPECT_EQ(winetest::HandleWatermark(), handles) << "the late handle was left open";
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(Write("AT\r"));
+  EXPECT_TRUE(WaitForText("AT\r\r\nOK\r\n")) << Received();
+}
+
+TEST_F(Comm32Test, AnOpenThatCannotStartItsThreadIsAPortThatCannotBeOpened) {
+  SimModem modem(1);
+  TComm32::TTestSeams seams;
+  seams.refusedThread = TComm32::TWorker::Open;
+  comm_.SetTestSeams(seams);
+  EXPECT_FALSE(Open());
+  EXPECT_FALSE(comm_.IsOpen());
+  comm_.SetTestSeams({});
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(Write("AT\r"));
+  EXPECT_TRUE(WaitForText("AT\r\r\nOK\r\n")) << Received();
 }
 
 }  // namespace

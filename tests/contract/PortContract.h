@@ -1,0 +1,97 @@
+// What every TCommPort does when it opens, fails to open and closes. The unit
+// tests' fake port runs these cases natively and TComm32 runs them under Wine
+// against modemsim, so the fake cannot drift from the real component.
+//
+// A rig type R, default-constructible, provides:
+//   TCommPort& Port();
+//   void Attach(int com);            a modem that answers "AT" on COMn
+//   void Refuse(TPortWorker which);  later openings cannot create that worker
+//                                    thread (None: every worker again)
+//   bool IsOpen();
+//   bool Answered(const std::string& command);  sends it with a carriage
+//                                    return; true once "OK" came back
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "comm32/CommPort.h"
+
+enum class TPortWorker { None, Read, Write };
+
+template <class Rig>
+class PortContract : public ::testing::Test {
+ protected:
+  bool Write(const std::string& text) {
+    return rig.Port().WritePort(text.data(), static_cast<std::uint16_t>(text.size()));
+  }
+  Rig rig;
+};
+
+TYPED_TEST_SUITE_P(PortContract);
+
+TYPED_TEST_P(PortContract, APortWithoutADeviceDoesNotOpen) {
+  TCommPort& port = this->rig.Port();
+  for (TPort none : {tptNone, tptThree}) {
+    port.SetPort(none);
+    EXPECT_FALSE(port.OpenPort()) << "COM" << static_cast<int>(none);
+    EXPECT_FALSE(this->rig.IsOpen());
+    EXPECT_FALSE(this->Write("AT\r")) << "nothing to write to";
+  }
+  this->rig.Attach(3);
+  EXPECT_TRUE(port.OpenPort());
+  EXPECT_TRUE(this->rig.Answered("AT"));
+  port.ClosePort();
+}
+
+TYPED_TEST_P(PortContract, OpensOnceServesAndClosesForTheNextPort) {
+  TCommPort& port = this->rig.Port();
+  this->rig.Attach(1);
+  this->rig.Attach(2);
+  port.SetPort(tptOne);
+  ASSERT_TRUE(port.OpenPort());
+  EXPECT_FALSE(port.OpenPort()) << "already open";
+  EXPECT_TRUE(this->rig.Answered("AT")) << "the first opening goes on working";
+  port.ClosePort();
+  EXPECT_FALSE(this->rig.IsOpen());
+  port.ClosePort();
+  EXPECT_FALSE(this->Write("AT\r"));
+  port.SetPort(tptTwo);
+  ASSERT_TRUE(port.OpenPort());
+  EXPECT_TRUE(this->rig.Answered("ATZ"));
+  port.ClosePort();
+}
+
+// A worker thread that cannot be created raises ECommsError with the text the
+// user is shown, and the failed opening gives back everything it took.
+TYPED_TEST_P(PortContract, AFailedOpeningLeavesNothingBehind) {
+  TCommPort& port = this->rig.Port();
+  this->rig.Attach(1);
+  port.SetPort(tptOne);
+  const struct {
+    TPortWorker worker;
+    const char* text;
+  } cases[] = {{TPortWorker::Read, "Unable to create Read thread"},
+               {TPortWorker::Write, "Unable to create Write thread"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    this->rig.Refuse(c.worker);
+    try {
+      port.OpenPort();
+      ADD_FAILURE() << "no ECommsError";
+    } catch (const ECommsError& error) {
+      EXPECT_STREQ(error.what(), c.text);
+    }
+    EXPECT_FALSE(this->rig.IsOpen());
+    EXPECT_FALSE(this->Write("AT\r"));
+    this->rig.Refuse(TPortWorker::None);
+    ASSERT_TRUE(port.OpenPort()) << "the failed opening kept the port";
+    EXPECT_TRUE(this->rig.Answered("AT"));
+    port.ClosePort();
+  }
+}
+
+REGISTER_TYPED_TEST_SUITE_P(PortContract, APortWithoutADeviceDoesNotOpen,
+                            OpensOnceServesAndClosesForTheNextPort,
+                            AFailedOpeningLeavesNothingBehind);
