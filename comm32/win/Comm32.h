@@ -27,6 +27,7 @@ class TComm32 : public TCommPort {
   TReceiveKind ReceiveKind() const;
   bool IsOpen() const { return FCommFile != nullptr; }
   HWND WindowHandle() const { return FWindowHandle; }
+  HANDLE PortHandle() const { return FCommFile; }
 
   // An exception that escapes OnReceiveData or OnRequestHangup cannot leave
   // the window procedure; its text goes here, or to a standard error box
@@ -42,10 +43,15 @@ class TComm32 : public TCommPort {
   void DoReceiveData(const void* Buffer, std::uint16_t BufferLength);
   void DoRequestHangup();
   void HandlerFailed(const char* message);
-  void CloseReadThread();
-  void CloseWriteThread();
+  // ClosePort's halves. Each waits for its thread until the deadline and
+  // leaves behind a thread that has not ended by then, with its share of
+  // the opening's handles.
+  void CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG deadline);
+  void CloseWriteThread(const std::shared_ptr<void>& handles, ULONGLONG deadline);
   template <class Thread>
-  void StopThread(std::unique_ptr<Thread>& thread, const char* notExiting);
+  void StopThread(std::unique_ptr<Thread>& thread, const char* notExiting,
+                  const std::shared_ptr<void>& handles, ULONGLONG deadline);
+  void DiscardReceivedData();
   template <class Thread>
   void StartThread(Thread& thread, int priority);
   template <class Change>
@@ -57,5 +63,7 @@ class TComm32 : public TCommPort {
   std::unique_ptr<TReadThread> FReadThread;
   std::unique_ptr<TWriteThread> FWriteThread;
   std::unique_ptr<CommReadThread> FCommReadThread;
+  // Counts closings; blocks posted for an earlier opening are dropped.
+  std::uint16_t FOpening = 0;
   THandlerErrorHook FHandlerErrorHook;
 };
