@@ -22,16 +22,19 @@ class TComm32 : public TCommPort {
   bool WritePort(const void* Buffer, std::uint16_t Length) override;
   bool PurgeInput() override;
 
-  // Which receive thread runs (for diagnostics and tests).
+  // Which receive thread runs (for diagnostics and tests). The applet only
+  // ever runs the overlapped TReadThread (SLevel 0); blocking mode and
+  // CommReadThread serve the component's interface (SLevel 10 and 100 on).
   enum class TReceiveKind { None, Overlapped, Blocking, CommRead };
   TReceiveKind ReceiveKind() const;
   bool IsOpen() const { return FCommFile != nullptr; }
   HWND WindowHandle() const { return FWindowHandle; }
-  HANDLE PortHandle() const { return FCommFile; }
+  HANDLE PortHandle() const { return FCommFile; }  // for tests
 
   // An exception that escapes OnReceiveData or OnRequestHangup cannot leave
-  // the window procedure; its text goes here, or to a standard error box
-  // when no hook is set.
+  // the window procedure; its text ("Unknown error" for one that is not a
+  // std::exception) goes here, or to a standard error box when no hook is
+  // set.
   using THandlerErrorHook = std::function<void(const char* message)>;
   void SetHandlerErrorHook(THandlerErrorHook hook) { FHandlerErrorHook = std::move(hook); }
 

@@ -70,8 +70,7 @@ class TCommThread {
   // A read or write that ended with ERROR_OPERATION_ABORTED while no stop
   // was asked for: with the DCB's fAbortOnError set, the driver aborts every
   // read and write once a line error occurs and takes no other until the
-  // error is cleared (Microsoft docs: DCB structure, fAbortOnError;
-  // ClearCommError).
+  // error is cleared (Microsoft docs: ClearCommError, Remarks).
   bool IsLineErrorAbort(DWORD error) const {
     return error == ERROR_OPERATION_ABORTED && !StopRequested();
   }
@@ -158,8 +157,9 @@ namespace comm32 {
 
 // Ends an outstanding operation on ov and waits until the system no longer
 // uses ov; returns the byte count the operation reported. The wait has no
-// limit (ov lives on the caller's stack); a driver that never gives back a
-// cancelled operation keeps the thread here, and ClosePort leaves it behind.
+// limit (ov lives on the caller's stack): drivers need not honour a cancel
+// (Microsoft docs: Canceling Pending I/O Operations), and one that never
+// gives the operation back keeps the thread here; ClosePort leaves it behind.
 DWORD CancelAndCollect(HANDLE file, OVERLAPPED& ov);
 
 enum class TOverlappedWait { Completed, Failed, Stopped };
