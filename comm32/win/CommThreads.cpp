@@ -24,7 +24,14 @@ bool AbortedBySeam(comm32::TPortOperation operation) {
 }  // namespace
 
 TCommThread::~TCommThread() {
+  AwaitEnd();
   if (handle_ != nullptr) CloseHandle(handle_);
+}
+
+void TCommThread::AwaitEnd() {
+  if (handle_ != nullptr && resumed_ && GetCurrentThreadId() != id_) {
+    WaitForSingleObject(handle_, INFINITE);
+  }
 }
 
 bool TCommThread::Create() {

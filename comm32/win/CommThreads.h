@@ -15,8 +15,9 @@ constexpr UINT WM_COMMDATA = comm32::kWmCommData;
 constexpr UINT WM_REQUESTHANGUP = comm32::kWmRequestHangup;
 
 // A Win32 thread created suspended. The object owns the thread handle.
-// Destroy it only once the thread has ended (or was never resumed); an owner
-// that cannot wait longer hands the object to the thread with Abandon.
+// An owner waits for the thread with a limit (WaitFor) before it destroys
+// the object, or hands the object to the thread with Abandon; destroying
+// the object of a thread that still runs waits for it without limit.
 class TCommThread {
  public:
   TCommThread() = default;
@@ -26,7 +27,10 @@ class TCommThread {
 
   // Creates the thread suspended; false (last error set) on failure.
   bool Create();
-  void Resume() { ResumeThread(handle_); }
+  void Resume() {
+    resumed_ = true;
+    ResumeThread(handle_);
+  }
   void SetPriority(int priority) { SetThreadPriority(handle_, priority); }
   DWORD WaitFor(DWORD milliseconds) { return WaitForSingleObject(handle_, milliseconds); }
   HANDLE Handle() const { return handle_; }
@@ -49,6 +53,8 @@ class TCommThread {
 
  protected:
   virtual void Execute() = 0;
+  // Waits until the thread has ended, unless it never ran or this is it.
+  void AwaitEnd();
   BOOL PostCommData(void* block, DWORD count);
   BOOL PostHangupRequest();
   bool StopRequested() const { return WaitForSingleObject(FCloseEvent, 0) != WAIT_TIMEOUT; }
@@ -84,6 +90,7 @@ class TCommThread {
   enum TEnd : int { kRunning, kEnded, kAbandoned };
   HANDLE handle_ = nullptr;
   DWORD id_ = 0;
+  bool resumed_ = false;
   std::atomic<bool> terminated_{false};
   std::atomic<int> end_{kRunning};
   std::shared_ptr<void> keep_;

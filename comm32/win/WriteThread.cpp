@@ -16,6 +16,7 @@ void ReleaseThreadMessage(const MSG& msg) {
 TWriteThread::TWriteThread() : queueReady_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 TWriteThread::~TWriteThread() {
+  AwaitEnd();
   if (queueReady_ != nullptr) CloseHandle(queueReady_);
 }
 
