@@ -9,11 +9,7 @@ arch=${1:?usage: wine-run.sh win64|win32 program [args...]}
 shift
 program=${1:?usage: wine-run.sh win64|win32 program [args...]}
 
-# Exit code 77 is the Wine tests' SKIP_RETURN_CODE.
-if [[ "$arch" == win32 ]] && ! answer=$(bash "$(dirname "$0")/can-run-32bit.sh"); then
-  echo "skipped: the i686 flavour cannot run here: ${answer#no: }"
-  exit 77
-fi
+bash "$(dirname "$0")/can-run-32bit.sh" "$arch" || exit
 
 build=${CTYSET2_BUILD:-}
 if [[ -z "$build" ]]; then
