@@ -22,6 +22,17 @@ HINSTANCE ThisModule() {
   return module;
 }
 
+// Keeps this module mapped until the process ends (user-interface thread
+// only).
+void PinThisModule() {
+  static bool pinned = false;
+  if (pinned) return;
+  pinned = true;
+  HMODULE module = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCSTR>(&PinThisModule), &module);
+}
+
 // Wine 8's serial driver serves each pending WaitCommEvent with a helper
 // thread that ends without detaching from the loader, so its freed thread
 // block stays in the loader's list of threads with TLS. Loading a module with
@@ -30,15 +41,23 @@ HINSTANCE ThisModule() {
 // for the life of the process, and a host that frees and loads the applet
 // again gets the same image back without a new walk.
 void KeepModuleLoadedUnderWine() {
-  static bool pinned = false;  // user-interface thread only
-  if (pinned) return;
-  pinned = true;
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  if (ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr) return;
-  HMODULE module = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                     reinterpret_cast<LPCSTR>(&KeepModuleLoadedUnderWine), &module);
+  if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) PinThisModule();
 }
+
+// The port handle and the stop event of one opening, closed by the last of
+// their owners: ClosePort, or a thread that it left behind.
+struct TOpeningHandles {
+  HANDLE file;
+  HANDLE stop;
+  TOpeningHandles(HANDLE f, HANDLE s) : file(f), stop(s) {}
+  TOpeningHandles(const TOpeningHandles&) = delete;
+  TOpeningHandles& operator=(const TOpeningHandles&) = delete;
+  ~TOpeningHandles() {
+    if (stop != nullptr) CloseHandle(stop);
+    if (file != nullptr) CloseHandle(file);
+  }
+};
 
 }  // namespace
 
@@ -64,14 +83,10 @@ TComm32::~TComm32() {
   // outliving the component.
   try {
     ClosePort();
-  } catch (const std::exception&) {
+  } catch (...) {
   }
   if (FWindowHandle != nullptr) {
-    // Blocks posted but not yet handled are released.
-    MSG msg;
-    while (PeekMessageA(&msg, FWindowHandle, WM_COMMDATA, WM_COMMDATA, PM_REMOVE)) {
-      LocalFree(reinterpret_cast<HLOCAL>(msg.lParam));
-    }
+    DiscardReceivedData();
     SetWindowLongPtrA(FWindowHandle, GWLP_USERDATA, 0);
     DestroyWindow(FWindowHandle);
   }
@@ -90,6 +105,7 @@ void TComm32::StartThread(Thread& thread, int priority) {
   thread.FCommFile = FCommFile;
   thread.FCloseEvent = FCloseEvent;
   thread.FNotifyWindow = FWindowHandle;
+  thread.FOpening = FOpening;
   thread.Resume();
   thread.SetPriority(priority);
 }
@@ -217,39 +233,49 @@ void TComm32::StartWorkers() {
 }
 
 template <class Thread>
-void TComm32::StopThread(std::unique_ptr<Thread>& thread, const char* notExiting) {
-  if (thread->WaitFor(comm32::kThreadStopWaitMs) == WAIT_TIMEOUT) {
-    WriteCommsLog(notExiting);
-    thread->Terminate();
+void TComm32::StopThread(std::unique_ptr<Thread>& thread, const char* notExiting,
+                         const std::shared_ptr<void>& handles, ULONGLONG deadline) {
+  const ULONGLONG now = GetTickCount64();
+  const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+  if (thread->WaitFor(left) != WAIT_TIMEOUT) {
+    thread.reset();
+    return;
   }
-  thread->WaitFor(INFINITE);
-  thread.reset();
+  WriteCommsLog(notExiting);
+  thread->Terminate();
+  // A driver need not give back a cancelled operation (an adapter unplugged
+  // mid-read), so the thread may never end. It is not terminated: it is left
+  // to end by itself, owning its object and its share of the handles, and
+  // this module stays mapped for its code.
+  WriteCommsLog("Thread left to end by itself.");
+  PinThisModule();
+  TCommThread::Abandon(std::move(thread), handles);
 }
 
-void TComm32::CloseReadThread() {
+void TComm32::CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG deadline) {
   if (FReadThread) {
     WriteCommsLog("Closing Read Thread ");
     SetEvent(FCloseEvent);
     // Clearing the mask also ends a comm-event wait of blocking mode.
     SetCommMask(FCommFile, 0);
     PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
-    StopThread(FReadThread, "Read thread not exiting.  Terminating it.");
+    StopThread(FReadThread, "Read thread not exiting.  Terminating it.", handles, deadline);
   } else if (FCommReadThread) {
     WriteCommsLog("Closing Read Thread ");
     FCommReadThread->FRunState = 0;
     SetEvent(FCloseEvent);
     SetCommMask(FCommFile, 0);
     PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
-    StopThread(FCommReadThread, "Read thread not exiting.  Terminating it.");
+    StopThread(FCommReadThread, "Read thread not exiting.  Terminating it.", handles, deadline);
   }
 }
 
-void TComm32::CloseWriteThread() {
+void TComm32::CloseWriteThread(const std::shared_ptr<void>& handles, ULONGLONG deadline) {
   if (!FWriteThread) return;
   WriteCommsLog("Closing Write Thread");
   SetEvent(FCloseEvent);
   PurgeComm(FCommFile, PURGE_TXABORT | PURGE_TXCLEAR);
-  StopThread(FWriteThread, "Write thread not exiting.  Terminating it.");
+  StopThread(FWriteThread, "Write thread not exiting.  Terminating it.", handles, deadline);
 }
 
 void TComm32::ClosePort() {
@@ -259,14 +285,30 @@ void TComm32::ClosePort() {
   if (!FCommsLogFileName.empty()) comm32::CommsLog().Close();
 }
 
-// Stops the threads and closes the handles that an opening took.
+// Stops the threads and gives back the handles that an opening took.
 void TComm32::ReleasePort() {
-  CloseReadThread();
-  CloseWriteThread();
-  if (FCloseEvent != nullptr) CloseHandle(FCloseEvent);
+  {
+    // One limit for both threads: the owner's thread never waits longer.
+    const ULONGLONG deadline = GetTickCount64() + comm32::kThreadStopWaitMs;
+    const std::shared_ptr<void> handles = std::make_shared<TOpeningHandles>(FCommFile, FCloseEvent);
+    CloseReadThread(handles, deadline);
+    CloseWriteThread(handles, deadline);
+  }
   FCloseEvent = nullptr;
-  CloseHandle(FCommFile);
   FCommFile = nullptr;
+  // What the port delivered is not handed to the next opening.
+  DiscardReceivedData();
+  ++FOpening;
+}
+
+void TComm32::DiscardReceivedData() {
+  // Posted messages only: a message sent by another thread must not run
+  // here, in the middle of a close.
+  MSG msg;
+  while (
+      PeekMessageA(&msg, FWindowHandle, WM_COMMDATA, WM_COMMDATA, PM_REMOVE | PM_QS_POSTMESSAGE)) {
+    LocalFree(reinterpret_cast<HLOCAL>(msg.lParam));
+  }
 }
 
 bool TComm32::WritePort(const void* Buffer, std::uint16_t Length) {
@@ -377,28 +419,26 @@ void TComm32::HandlerFailed(const char* message) {
 
 LRESULT CALLBACK TComm32::CommWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<TComm32*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (message == WM_COMMDATA) {
-    // The block is freed whatever the handler does.
-    struct TBlock {
-      HLOCAL h;
-      ~TBlock() { LocalFree(h); }
-    } block{reinterpret_cast<HLOCAL>(lParam)};
-    if (self == nullptr) return 0;
-    try {
-      self->DoReceiveData(block.h, LOWORD(wParam));
-    } catch (const std::exception& e) {
-      self->HandlerFailed(e.what());
-    }
-    return 0;
+  if (message != WM_COMMDATA && message != WM_REQUESTHANGUP) {
+    return DefWindowProcA(hwnd, message, wParam, lParam);
   }
-  if (message == WM_REQUESTHANGUP) {
-    if (self == nullptr) return 0;
-    try {
+  // A block is freed whatever the handler does; one posted for an opening
+  // that has been closed is only freed.
+  struct TBlock {
+    HLOCAL h;
+    ~TBlock() { LocalFree(h); }
+  } block{message == WM_COMMDATA ? reinterpret_cast<HLOCAL>(lParam) : nullptr};
+  if (self == nullptr) return 0;
+  try {
+    if (message == WM_REQUESTHANGUP) {
       self->DoRequestHangup();
-    } catch (const std::exception& e) {
-      self->HandlerFailed(e.what());
+    } else if (HIWORD(wParam) == self->FOpening) {
+      self->DoReceiveData(block.h, LOWORD(wParam));
     }
-    return 0;
+  } catch (const std::exception& e) {
+    self->HandlerFailed(e.what());
+  } catch (...) {
+    self->HandlerFailed("Unknown error");
   }
-  return DefWindowProcA(hwnd, message, wParam, lParam);
+  return 0;
 }

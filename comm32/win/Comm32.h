@@ -22,15 +22,19 @@ class TComm32 : public TCommPort {
   bool WritePort(const void* Buffer, std::uint16_t Length) override;
   bool PurgeInput() override;
 
-  // Which receive thread runs (for diagnostics and tests).
+  // Which receive thread runs (for diagnostics and tests). The applet only
+  // ever runs the overlapped TReadThread (SLevel 0); blocking mode and
+  // CommReadThread serve the component's interface (SLevel 10 and 100 on).
   enum class TReceiveKind { None, Overlapped, Blocking, CommRead };
   TReceiveKind ReceiveKind() const;
   bool IsOpen() const { return FCommFile != nullptr; }
   HWND WindowHandle() const { return FWindowHandle; }
+  HANDLE PortHandle() const { return FCommFile; }  // for tests
 
   // An exception that escapes OnReceiveData or OnRequestHangup cannot leave
-  // the window procedure; its text goes here, or to a standard error box
-  // when no hook is set.
+  // the window procedure; its text ("Unknown error" for one that is not a
+  // std::exception) goes here, or to a standard error box when no hook is
+  // set.
   using THandlerErrorHook = std::function<void(const char* message)>;
   void SetHandlerErrorHook(THandlerErrorHook hook) { FHandlerErrorHook = std::move(hook); }
 
@@ -53,10 +57,15 @@ class TComm32 : public TCommPort {
   void DoReceiveData(const void* Buffer, std::uint16_t BufferLength);
   void DoRequestHangup();
   void HandlerFailed(const char* message);
-  void CloseReadThread();
-  void CloseWriteThread();
+  // ClosePort's halves. Each waits for its thread until the deadline and
+  // leaves behind a thread that has not ended by then, with its share of
+  // the opening's handles.
+  void CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG deadline);
+  void CloseWriteThread(const std::shared_ptr<void>& handles, ULONGLONG deadline);
   template <class Thread>
-  void StopThread(std::unique_ptr<Thread>& thread, const char* notExiting);
+  void StopThread(std::unique_ptr<Thread>& thread, const char* notExiting,
+                  const std::shared_ptr<void>& handles, ULONGLONG deadline);
+  void DiscardReceivedData();
   template <class Thread>
   void StartThread(Thread& thread, int priority);
   template <class Change>
@@ -73,6 +82,8 @@ class TComm32 : public TCommPort {
   std::unique_ptr<TReadThread> FReadThread;
   std::unique_ptr<TWriteThread> FWriteThread;
   std::unique_ptr<CommReadThread> FCommReadThread;
+  // Counts closings; blocks posted for an earlier opening are dropped.
+  std::uint16_t FOpening = 0;
   THandlerErrorHook FHandlerErrorHook;
   TTestSeams FSeams;
 };

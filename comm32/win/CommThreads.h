@@ -7,14 +7,17 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "comm32/CommLogic.h"
 
 constexpr UINT WM_COMMDATA = comm32::kWmCommData;
 constexpr UINT WM_REQUESTHANGUP = comm32::kWmRequestHangup;
 
-// A Win32 thread created suspended. The object owns the thread handle; its
-// destructor waits until the thread has ended.
+// A Win32 thread created suspended. The object owns the thread handle.
+// An owner waits for the thread with a limit (WaitFor) before it destroys
+// the object, or hands the object to the thread with Abandon; destroying
+// the object of a thread that still runs waits for it without limit.
 class TCommThread {
  public:
   TCommThread() = default;
@@ -24,7 +27,10 @@ class TCommThread {
 
   // Creates the thread suspended; false (last error set) on failure.
   bool Create();
-  void Resume() { ResumeThread(handle_); }
+  void Resume() {
+    resumed_ = true;
+    ResumeThread(handle_);
+  }
   void SetPriority(int priority) { SetThreadPriority(handle_, priority); }
   DWORD WaitFor(DWORD milliseconds) { return WaitForSingleObject(handle_, milliseconds); }
   HANDLE Handle() const { return handle_; }
@@ -33,21 +39,61 @@ class TCommThread {
   void Terminate() { terminated_ = true; }
   bool Terminated() const { return terminated_; }
 
+  // Gives up waiting for a thread that has not ended: the thread deletes its
+  // object when its body returns, and lets go of keep (the handles it uses)
+  // then. A thread that ended meanwhile is deleted at once.
+  static void Abandon(std::unique_ptr<TCommThread> thread, std::shared_ptr<void> keep);
+
   HANDLE FCommFile = nullptr;
   HANDLE FCloseEvent = nullptr;
   HWND FNotifyWindow = nullptr;
+  // The opening the thread serves; travels with every block it posts, so
+  // that blocks of a closed opening are told from those of the next one.
+  std::uint16_t FOpening = 0;
 
  protected:
   virtual void Execute() = 0;
+  // Waits until the thread has ended, unless it never ran or this is it.
+  void AwaitEnd();
   BOOL PostCommData(void* block, DWORD count);
   BOOL PostHangupRequest();
   bool StopRequested() const { return WaitForSingleObject(FCloseEvent, 0) != WAIT_TIMEOUT; }
 
+  // What follows the report of a failed port call.
+  enum class TAfterFailure { Nothing, HangUp, ClosingTapi };
+  // The tail of a failed port call: the invalid-handle line when the port
+  // has gone; otherwise prefix with the system's text for error, then, as
+  // asked, "Closing TAPI" and a hang-up request. Always false.
+  bool PortCallFailed(DWORD error, const char* prefix,
+                      TAfterFailure after = TAfterFailure::Nothing);
+  // Reads and clears the port's error word (ClearCommError) and posts the
+  // "Comm Event: ..." text when a line error is set. False (logged) when the
+  // word cannot be read or the text gets no block.
+  bool ClearLineErrors(DWORD& errors);
+  // Writes the line-error text into block (256 bytes) and posts it; the
+  // block is freed when the post fails.
+  void PostLineErrors(char* block, DWORD errors);
+  // A read or write that ended with ERROR_OPERATION_ABORTED while no stop
+  // was asked for: with the DCB's fAbortOnError set, the driver aborts every
+  // read and write once a line error occurs and takes no other until the
+  // error is cleared (Microsoft docs: ClearCommError, Remarks).
+  bool IsLineErrorAbort(DWORD error) const {
+    return error == ERROR_OPERATION_ABORTED && !StopRequested();
+  }
+  // Clears and reports that error and pauses briefly, so that a line that
+  // keeps failing cannot spin the thread. True: issue the operation again
+  // (the caller's own stop test follows).
+  bool RecoverAbortedOperation();
+
  private:
   static DWORD WINAPI ThreadProc(void* self);
+  enum TEnd : int { kRunning, kEnded, kAbandoned };
   HANDLE handle_ = nullptr;
   DWORD id_ = 0;
+  bool resumed_ = false;
   std::atomic<bool> terminated_{false};
+  std::atomic<int> end_{kRunning};
+  std::shared_ptr<void> keep_;
 };
 
 class TWriteThread : public TCommThread {
@@ -64,7 +110,9 @@ class TWriteThread : public TCommThread {
   void Execute() override;
 
  private:
+  enum class TWriteEnd { Completed, Aborted, Failed };
   bool TransmitBuffer(OVERLAPPED& ov, const char* block, DWORD count);
+  TWriteEnd WritePart(OVERLAPPED& ov, const char* data, DWORD count, DWORD& written);
   void ReleaseQueuedBlocks();
   HANDLE queueReady_;
   // The queue dies with the thread: once it stops taking blocks, a post
@@ -82,18 +130,21 @@ class TReadThread : public TCommThread {
 
  private:
   struct TState;
+  bool StartOperations(TState& s);
+  // Overlapped mode: one read and one comm-event wait outstanding.
+  bool OverlappedWakeUp(TState& s, bool commEvent);
   bool SetupReadEvent(TState& s);
   bool HandleReadEvent(TState& s);
   bool SetupCommEvent(TState& s);
   bool HandleCommEvent(TState& s, bool fromOverlapped);
-  // SetupCommEvent where pending comm-event waits leak threads.
+  // SetupCommEvent where the port's events are polled.
   bool CheckLineErrors(TState& s);
-  void PostLineErrors(char* block, DWORD errors);
   bool DeliverReceivedData(const char* buffer, DWORD count);
+  bool GiveUp(const char* report);
+  // Blocking mode: a comm-event wait, then a series of chunk reads.
   void BlockingWakeUp(TState& s);
   void RetireOverlappedOperations(TState& s);
   std::uint16_t ReadChunk(TState& s);
-  void LogInvalidHandle();
 };
 
 class CommReadThread : public TCommThread {
@@ -112,7 +163,10 @@ class CommReadThread : public TCommThread {
 namespace comm32 {
 
 // Ends an outstanding operation on ov and waits until the system no longer
-// uses ov; returns the byte count the operation reported.
+// uses ov; returns the byte count the operation reported. The wait has no
+// limit (ov lives on the caller's stack): drivers need not honour a cancel
+// (Microsoft docs: Canceling Pending I/O Operations), and one that never
+// gives the operation back keeps the thread here; ClosePort leaves it behind.
 DWORD CancelAndCollect(HANDLE file, OVERLAPPED& ov);
 
 enum class TOverlappedWait { Completed, Failed, Stopped };
@@ -128,13 +182,40 @@ TOverlappedWait WaitOverlapped(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& 
 // with a TLS directory (this one has one) writes through it and faults. Under
 // Wine no comm-event wait is left pending: the receive threads look at the
 // port themselves, every kPortPollMs, as Wine's helper thread does.
-bool PendingPortEventWaitsLeakThreads();
+bool PortEventsPolled();
 constexpr DWORD kPortPollMs = 10;
 
 // A comm-event wait that sleeps: an overlapped WaitCommEvent on ov, also
 // ended by the stop event. Returns false when stopped; mask is 0 when the
-// wait ended without an event or failed. Where pending waits leak threads,
-// the port's input queue is polled instead (EV_RXCHAR only).
+// wait ended without an event or failed. Where port events are polled, the
+// port's input queue is polled instead (EV_RXCHAR only).
 bool WaitPortEvent(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& mask);
+
+// The pause before an operation that a line error aborted is issued again.
+constexpr DWORD kAbortRetryPauseMs = 20;
+
+// ReadFile and WriteFile of the worker threads, through the abort seam below.
+BOOL IssueRead(HANDLE file, void* buffer, DWORD size, DWORD* count, OVERLAPPED* ov);
+BOOL IssueWrite(HANDLE file, const void* data, DWORD size, DWORD* count, OVERLAPPED* ov);
+
+// Test seams, for what Wine cannot show.
+//
+// Which way the receive threads wait for port events: Auto polls under Wine
+// only; Pending and Polled force one way (set before OpenPort).
+enum class TPortEventWaits { Auto, Pending, Polled };
+void SetPortEventWaits(TPortEventWaits waits);
+
+// Asked before each overlapped read of TReadThread and each write of
+// TWriteThread; true fails that call at once with ERROR_OPERATION_ABORTED,
+// as a driver does while a line error holds a port with fAbortOnError set.
+enum class TPortOperation { Read, Write };
+using TAbortSeam = bool (*)(TPortOperation operation);
+void SetAbortSeam(TAbortSeam seam);
+
+// Runs on each worker thread after its body has returned, before the thread
+// counts as ended. A hook that blocks plays a thread held in a driver that
+// never gives back a cancelled operation.
+using TThreadEndSeam = void (*)(const TCommThread& thread);
+void SetThreadEndSeam(TThreadEndSeam seam);
 
 }  // namespace comm32

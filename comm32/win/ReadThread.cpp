@@ -6,9 +6,6 @@
 
 namespace {
 
-const char kInvalidHandleLine[] =
-    "ERROR_INVALID_HANDLE, Likely that the Service Provider has closed the port.";
-
 // Reports Text with the thread's current last error.
 void Report(const char* text) { LogLastError(GetLastError(), text); }
 
@@ -28,28 +25,11 @@ struct TReadThread::TState {
   bool retired = false;
 };
 
-void TReadThread::LogInvalidHandle() { WriteCommsLog(kInvalidHandleLine); }
-
 void TReadThread::Execute() {
   TState s;
-  s.readOv.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  if (s.readOv.hEvent != nullptr) s.commOv.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-  const HANDLE handles[3] = {FCloseEvent, s.commOv.hEvent, s.readOv.hEvent};
-
-  if (s.readOv.hEvent == nullptr || s.commOv.hEvent == nullptr) {
-    Report("Unable to CreateEvent: ");
-    PostHangupRequest();
-  } else if (!SetCommMask(FCommFile, EV_RXCHAR | EV_ERR)) {
-    Report("Unable to SetCommMask: ");
-    PostHangupRequest();
-  } else if (!SetupCommEvent(s)) {
-    Report("Unable to SetupCommEvent1: ");
-    PostHangupRequest();
-  } else if (!SetupReadEvent(s)) {
-    Report("Unable to SetupReadEvent: ");
-    PostHangupRequest();
-  } else {
-    for (bool running = true; running;) {
+  if (StartOperations(s)) {
+    const HANDLE handles[3] = {FCloseEvent, s.commOv.hEvent, s.readOv.hEvent};
+    for (;;) {
       const DWORD r = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
       if (r == WAIT_FAILED) {
         Report("Read WAIT_FAILED: ");
@@ -65,56 +45,11 @@ void TReadThread::Execute() {
         PostHangupRequest();
         break;
       }
+      // The mode is read afresh at every wake-up.
       if (!FOverlappedMode) {
         BlockingWakeUp(s);
-        continue;
-      }
-      if (s.retired) {
-        // Back from blocking mode: start both operations again.
-        s.retired = false;
-        ResetEvent(s.commOv.hEvent);
-        ResetEvent(s.readOv.hEvent);
-        if (!SetupCommEvent(s)) {
-          PostHangupRequest();
-          Report("Unable to SetupCommEvent2: ");
-          break;
-        }
-        if (!SetupReadEvent(s)) {
-          PostHangupRequest();
-          break;
-        }
-        continue;
-      }
-      if (r == WAIT_OBJECT_0 + 1) {
-        if (!HandleCommEvent(s, true)) {
-          PostHangupRequest();
-          Report("Unable HandleCommEvent: ");
-          break;
-        }
-        if (s.mask == 0) {
-          // Ended without an event: renewed after the next read, so a port
-          // that ends every wait at once cannot keep the thread busy.
-          ResetEvent(s.commOv.hEvent);
-        } else if (!SetupCommEvent(s)) {
-          PostHangupRequest();
-          Report("Unable to SetupCommEvent2: ");
-          break;
-        }
-      } else {
-        if (!HandleReadEvent(s)) {
-          PostHangupRequest();
-          Report("Unable to HandleReadEvent: ");
-          break;
-        }
-        if (!SetupReadEvent(s)) {
-          PostHangupRequest();
-          break;
-        }
-        if (!s.commPending && !SetupCommEvent(s)) {
-          PostHangupRequest();
-          Report("Unable to SetupCommEvent2: ");
-          break;
-        }
+      } else if (!OverlappedWakeUp(s, r == WAIT_OBJECT_0 + 1)) {
+        break;
       }
     }
   }
@@ -128,11 +63,68 @@ void TReadThread::Execute() {
   if (s.commOv.hEvent != nullptr) CloseHandle(s.commOv.hEvent);
 }
 
+// The set-up: both events, the port's mask, the first comm-event wait and
+// the first read. A failure is reported and a hang-up request posted.
+bool TReadThread::StartOperations(TState& s) {
+  s.readOv.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  if (s.readOv.hEvent != nullptr) s.commOv.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  const char* failed = nullptr;
+  if (s.readOv.hEvent == nullptr || s.commOv.hEvent == nullptr) {
+    failed = "Unable to CreateEvent: ";
+  } else if (!SetCommMask(FCommFile, EV_RXCHAR | EV_ERR)) {
+    failed = "Unable to SetCommMask: ";
+  } else if (!SetupCommEvent(s)) {
+    failed = "Unable to SetupCommEvent1: ";
+  } else if (!SetupReadEvent(s)) {
+    failed = "Unable to SetupReadEvent: ";
+  } else {
+    return true;
+  }
+  Report(failed);
+  PostHangupRequest();
+  return false;
+}
+
+// A step of the wait loop failed: the hang-up request first, then the report
+// (with the last error the thread holds after the post), if any. False.
+bool TReadThread::GiveUp(const char* report) {
+  PostHangupRequest();
+  if (report != nullptr) Report(report);
+  return false;
+}
+
+// Collects the operation that completed and starts it again; false ends the
+// thread.
+bool TReadThread::OverlappedWakeUp(TState& s, bool commEvent) {
+  if (s.retired) {
+    // Back from blocking mode: start both operations again.
+    s.retired = false;
+    ResetEvent(s.commOv.hEvent);
+    ResetEvent(s.readOv.hEvent);
+    if (!SetupCommEvent(s)) return GiveUp("Unable to SetupCommEvent2: ");
+    return SetupReadEvent(s) || GiveUp(nullptr);
+  }
+  if (commEvent) {
+    if (!HandleCommEvent(s, true)) return GiveUp("Unable HandleCommEvent: ");
+    if (s.mask == 0) {
+      // Ended without an event: renewed after the next read, so a port that
+      // ends every wait at once cannot keep the thread busy.
+      ResetEvent(s.commOv.hEvent);
+      return true;
+    }
+    return SetupCommEvent(s) || GiveUp("Unable to SetupCommEvent2: ");
+  }
+  if (!HandleReadEvent(s)) return GiveUp("Unable to HandleReadEvent: ");
+  if (!SetupReadEvent(s)) return GiveUp(nullptr);
+  if (!s.commPending && !SetupCommEvent(s)) return GiveUp("Unable to SetupCommEvent2: ");
+  return true;
+}
+
 bool TReadThread::SetupReadEvent(TState& s) {
   for (;;) {
     if (StopRequested()) return false;
     s.count = 0;
-    if (ReadFile(FCommFile, s.buffer, comm32::kReceiveBufferSize, &s.count, &s.readOv)) {
+    if (comm32::IssueRead(FCommFile, s.buffer, comm32::kReceiveBufferSize, &s.count, &s.readOv)) {
       WriteCommsLog("Data waiting for ReadFile: ");
       if (!DeliverReceivedData(s.buffer, s.count)) return false;
       continue;
@@ -143,13 +135,11 @@ bool TReadThread::SetupReadEvent(TState& s) {
       WriteCommsLog("Waiting for data from comm connection.");
       return true;
     }
-    if (error == ERROR_INVALID_HANDLE) {
-      LogInvalidHandle();
-      return false;
+    if (IsLineErrorAbort(error)) {
+      if (!RecoverAbortedOperation()) return false;
+      continue;
     }
-    LogLastError(error, "Unexpected ReadFile error: ");
-    PostHangupRequest();
-    return false;
+    return PortCallFailed(error, "Unexpected ReadFile error: ", TAfterFailure::HangUp);
   }
 }
 
@@ -159,17 +149,17 @@ bool TReadThread::HandleReadEvent(TState& s) {
     return DeliverReceivedData(s.buffer, s.count);
   }
   const DWORD error = GetLastError();
-  if (error == ERROR_INVALID_HANDLE) {
-    LogInvalidHandle();
-    return false;
+  if (IsLineErrorAbort(error)) {
+    // What the read took before the abort is delivered; the next read is
+    // started as after any other.
+    return DeliverReceivedData(s.buffer, s.count) && RecoverAbortedOperation();
   }
-  LogLastError(error, "Unexpected GetOverlappedResult Read Error: ");
-  PostHangupRequest();
-  return false;
+  return PortCallFailed(error,
+                        "Unexpected GetOverlappedResult Read Error: ", TAfterFailure::HangUp);
 }
 
 bool TReadThread::SetupCommEvent(TState& s) {
-  if (comm32::PendingPortEventWaitsLeakThreads()) return CheckLineErrors(s);
+  if (comm32::PortEventsPolled()) return CheckLineErrors(s);
   for (;;) {
     if (StopRequested()) return false;
     s.mask = 0;
@@ -191,12 +181,7 @@ bool TReadThread::SetupCommEvent(TState& s) {
       WriteCommsLog("Waiting for a CommEvent (Error) to occur.");
       return true;
     }
-    if (error == ERROR_INVALID_HANDLE) {
-      LogInvalidHandle();
-      return false;
-    }
-    LogLastError(error, "Unexpected WaitCommEvent error: ");
-    return false;
+    return PortCallFailed(error, "Unexpected WaitCommEvent error: ");
   }
 }
 
@@ -211,31 +196,20 @@ bool TReadThread::HandleCommEvent(TState& s, bool fromOverlapped) {
     DWORD unused = 0;
     if (!GetOverlappedResult(FCommFile, &s.commOv, &unused, FALSE)) {
       const DWORD error = GetLastError();
-      if (error == ERROR_OPERATION_ABORTED) {
-        // The wait ended without an event.
-        s.mask = 0;
-      } else {
-        if (error == ERROR_INVALID_HANDLE) {
-          LogInvalidHandle();
-        } else {
-          LogLastError(error, "Unexpected GetOverlappedResult for WaitCommEvent: ");
-        }
+      if (error != ERROR_OPERATION_ABORTED) {
         LocalFree(block);
-        return false;
+        return PortCallFailed(error, "Unexpected GetOverlappedResult for WaitCommEvent: ");
       }
+      // The wait ended without an event.
+      s.mask = 0;
     }
   }
   if (s.mask & EV_ERR) {
     DWORD errors = 0;
     if (!ClearCommError(FCommFile, &errors, nullptr)) {
       const DWORD error = GetLastError();
-      if (error == ERROR_INVALID_HANDLE) {
-        LogInvalidHandle();
-      } else {
-        LogLastError(error, "ClearCommError: ");
-      }
       LocalFree(block);
-      return false;
+      return PortCallFailed(error, "ClearCommError: ");
     }
     PostLineErrors(block, errors);
     return true;
@@ -243,13 +217,6 @@ bool TReadThread::HandleCommEvent(TState& s, bool fromOverlapped) {
   WriteCommsLog(("comm event " + std::to_string(s.mask)).c_str());
   LocalFree(block);
   return true;
-}
-
-void TReadThread::PostLineErrors(char* block, DWORD errors) {
-  const std::string text = comm32::CommErrorEventText(errors);
-  const DWORD length = static_cast<DWORD>(text.size() < 255 ? text.size() : 255);
-  std::memcpy(block, text.data(), length);
-  if (!PostCommData(block, length)) LocalFree(block);
 }
 
 bool TReadThread::CheckLineErrors(TState& s) {
@@ -264,25 +231,8 @@ bool TReadThread::CheckLineErrors(TState& s) {
     SetEvent(s.commOv.hEvent);
   }
   DWORD errors = 0;
-  if (!ClearCommError(FCommFile, &errors, nullptr)) {
-    const DWORD error = GetLastError();
-    if (error == ERROR_INVALID_HANDLE) {
-      LogInvalidHandle();
-    } else {
-      LogLastError(error, "ClearCommError: ");
-    }
-    return false;
-  }
-  if (errors == 0) {
-    WriteCommsLog("Waiting for a CommEvent (Error) to occur.");
-    return true;
-  }
-  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, 256));
-  if (block == nullptr) {
-    Report("LocalAlloc: ");
-    return false;
-  }
-  PostLineErrors(block, errors);
+  if (!ClearLineErrors(errors)) return false;
+  if (errors == 0) WriteCommsLog("Waiting for a CommEvent (Error) to occur.");
   return true;
 }
 

@@ -5,9 +5,6 @@
 
 namespace {
 
-const char kInvalidHandleLine[] =
-    "ERROR_INVALID_HANDLE, Likely that the Service Provider has closed the port.";
-
 void ReleaseThreadMessage(const MSG& msg) {
   if (msg.hwnd == nullptr && msg.message == WM_COMMDATA && msg.lParam != 0) {
     LocalFree(reinterpret_cast<HLOCAL>(msg.lParam));
@@ -19,8 +16,7 @@ void ReleaseThreadMessage(const MSG& msg) {
 TWriteThread::TWriteThread() : queueReady_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 TWriteThread::~TWriteThread() {
-  // The thread must have ended before the event goes.
-  WaitFor(INFINITE);
+  AwaitEnd();
   if (queueReady_ != nullptr) CloseHandle(queueReady_);
 }
 
@@ -102,54 +98,54 @@ bool TWriteThread::TransmitBuffer(OVERLAPPED& ov, const char* block, DWORD count
   for (;;) {
     WriteCommsLog(block);
     DWORD written = 0;
-    if (!WriteFile(FCommFile, block + offset, remaining, &written, &ov)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_INVALID_HANDLE) {
-        WriteCommsLog(kInvalidHandleLine);
-        return false;
-      }
-      if (error != ERROR_IO_PENDING) {
-        LogLastError(error, "Error to writing to CommFile");
-        WriteCommsLog("Closing TAPI");
-        PostHangupRequest();
-        return false;
-      }
-      const HANDLE handles[2] = {FCloseEvent, ov.hEvent};
-      const DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-      if (r == WAIT_FAILED) {
-        LogLastError(GetLastError(), "Write WAIT_FAILED: ");
-        comm32::CancelAndCollect(FCommFile, ov);
-        PostHangupRequest();
-        return false;
-      }
-      if (r == WAIT_OBJECT_0) {
-        PurgeComm(FCommFile, PURGE_TXABORT | PURGE_TXCLEAR);
-        comm32::CancelAndCollect(FCommFile, ov);
-        return false;
-      }
-      if (r != WAIT_OBJECT_0 + 1) {
-        WriteCommsLog(("Unexpected Wait return value " + std::to_string(r)).c_str());
-        comm32::CancelAndCollect(FCommFile, ov);
-        PostHangupRequest();
-        return false;
-      }
-      while (!GetOverlappedResult(FCommFile, &ov, &written, TRUE)) {
-        const DWORD waitError = GetLastError();
-        if (waitError == ERROR_IO_INCOMPLETE) continue;
-        if (waitError == ERROR_INVALID_HANDLE) {
-          WriteCommsLog(kInvalidHandleLine);
-          return false;
-        }
-        LogLastError(waitError, "Error writing to CommFile while waiting");
-        WriteCommsLog("Closing TAPI");
-        PostHangupRequest();
-        return false;
-      }
-    }
+    const TWriteEnd end = WritePart(ov, block + offset, remaining, written);
+    if (end == TWriteEnd::Failed) return false;
     remaining -= written;
     offset += written;
+    if (end == TWriteEnd::Aborted && !RecoverAbortedOperation()) return false;
     if (remaining == 0) return true;
     // A stop between two parts ends the block too.
     if (StopRequested()) return false;
   }
+}
+
+// One WriteFile and its completion. Failed: logged, the thread must stop.
+TWriteThread::TWriteEnd TWriteThread::WritePart(OVERLAPPED& ov, const char* data, DWORD count,
+                                                DWORD& written) {
+  if (comm32::IssueWrite(FCommFile, data, count, &written, &ov)) return TWriteEnd::Completed;
+  const DWORD error = GetLastError();
+  if (error != ERROR_IO_PENDING) {
+    if (IsLineErrorAbort(error)) return TWriteEnd::Aborted;
+    PortCallFailed(error, "Error to writing to CommFile", TAfterFailure::ClosingTapi);
+    return TWriteEnd::Failed;
+  }
+  const HANDLE handles[2] = {FCloseEvent, ov.hEvent};
+  const DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+  if (r == WAIT_FAILED) {
+    LogLastError(GetLastError(), "Write WAIT_FAILED: ");
+    comm32::CancelAndCollect(FCommFile, ov);
+    PostHangupRequest();
+    return TWriteEnd::Failed;
+  }
+  if (r == WAIT_OBJECT_0) {
+    PurgeComm(FCommFile, PURGE_TXABORT | PURGE_TXCLEAR);
+    comm32::CancelAndCollect(FCommFile, ov);
+    return TWriteEnd::Failed;
+  }
+  if (r != WAIT_OBJECT_0 + 1) {
+    WriteCommsLog(("Unexpected Wait return value " + std::to_string(r)).c_str());
+    comm32::CancelAndCollect(FCommFile, ov);
+    PostHangupRequest();
+    return TWriteEnd::Failed;
+  }
+  while (!GetOverlappedResult(FCommFile, &ov, &written, TRUE)) {
+    const DWORD waitError = GetLastError();
+    if (waitError == ERROR_IO_INCOMPLETE) continue;
+    // The bytes written before the abort count.
+    if (IsLineErrorAbort(waitError)) return TWriteEnd::Aborted;
+    PortCallFailed(waitError, "Error writing to CommFile while waiting",
+                   TAfterFailure::ClosingTapi);
+    return TWriteEnd::Failed;
+  }
+  return TWriteEnd::Completed;
 }

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <atomic>
 #include <numeric>
 #include <stdexcept>
 #include <sstream>
 #include <string>
 #include <utility>
+#include <thread>
 #include <vector>
 
 #include "ProcessProbe.h"
@@ -95,6 +97,40 @@ class Comm32Test : public ::testing::Test {
   std::vector<Delivery> deliveries_;
 };
 
+// The receive cases run on both ways of waiting for port events: polled, as
+// under Wine, and a pending WaitCommEvent, as on Windows. The pending way
+// shows itself by Wine's helper threads, which end without the loader's
+// thread detach; this program never loads a module after them.
+class Comm32ReceiveTest : public Comm32Test,
+                          public ::testing::WithParamInterface<comm32::TPortEventWaits> {
+ protected:
+  void SetUp() override {
+    undetached_ = winetest::ThreadsEndedWithoutDetach();
+    comm32::SetPortEventWaits(GetParam());
+    Comm32Test::SetUp();
+  }
+  void TearDown() override {
+    Comm32Test::TearDown();
+    comm32::SetPortEventWaits(comm32::TPortEventWaits::Auto);
+    if (GetParam() == comm32::TPortEventWaits::Pending) {
+      EXPECT_TRUE(WaitUntil([&] { return winetest::ThreadsEndedWithoutDetach() > undetached_; },
+                            kPatienceMs))
+          << "no comm-event wait was left pending";
+    }
+  }
+
+ private:
+  std::size_t undetached_ = 0;
+};
+
+INSTANTIATE_TEST_SUITE_P(Waits, Comm32ReceiveTest,
+                         ::testing::Values(comm32::TPortEventWaits::Polled,
+                                           comm32::TPortEventWaits::Pending),
+                         [](const ::testing::TestParamInfo<comm32::TPortEventWaits>& info) {
+                           return info.param == comm32::TPortEventWaits::Polled ? "Polled"
+                                                                                : "Pending";
+                         });
+
 TEST_F(Comm32Test, OpenWriteAndCloseRules) {
   EXPECT_FALSE(Open(tptNone));
   EXPECT_FALSE(comm_.IsOpen());
@@ -129,7 +165,7 @@ TEST_F(Comm32Test, ManyWritesLeaveInCallOrder) {
   EXPECT_EQ(modem.Received(), expected);
 }
 
-TEST_F(Comm32Test, AReplyIsOneDeliveryAbout250msAfterItsLastByte) {
+TEST_P(Comm32ReceiveTest, AReplyIsOneDeliveryAbout250msAfterItsLastByte) {
   SimModem modem(1, "--echo-off --ident 12345678901234567890");
   ASSERT_TRUE(Open());
   Pump(300);
@@ -146,7 +182,7 @@ TEST_F(Comm32Test, AReplyIsOneDeliveryAbout250msAfterItsLastByte) {
   EXPECT_LE(latency, 5000u);  // generous: a busy machine delays the delivery, never hastens it
 }
 
-TEST_F(Comm32Test, ABurstFillsWholeBuffersInOrder) {
+TEST_P(Comm32ReceiveTest, ABurstFillsWholeBuffersInOrder) {
   SimModem modem(1, "--echo-off --flood-bytes 50000");
   ASSERT_TRUE(Open());
   ASSERT_TRUE(Write("AT\r"));
@@ -163,7 +199,7 @@ TEST_F(Comm32Test, ABurstFillsWholeBuffersInOrder) {
   }
 }
 
-TEST_F(Comm32Test, ZeroBytesInsideABurstAreDeliveredAndCounted) {
+TEST_P(Comm32ReceiveTest, ZeroBytesInsideABurstAreDeliveredAndCounted) {
   SimModem modem(1, "--nul-bytes");
   ASSERT_TRUE(Open());
   ASSERT_TRUE(Write("AT\r"));
@@ -174,7 +210,7 @@ TEST_F(Comm32Test, ZeroBytesInsideABurstAreDeliveredAndCounted) {
   EXPECT_EQ(Received(), sent);
 }
 
-TEST_F(Comm32Test, SLevelSelectsTheReceiveThread) {
+TEST_P(Comm32ReceiveTest, SLevelSelectsTheReceiveThread) {
   SimModem modem(1);
   const struct {
     std::uint16_t level;
@@ -194,18 +230,20 @@ TEST_F(Comm32Test, SLevelSelectsTheReceiveThread) {
     Pump(300);
     ASSERT_TRUE(Write("AT\r"));
     EXPECT_TRUE(WaitForText("AT\r\r\nOK\r\n")) << Received();
+    Pump(300);
     comm_.ClosePort();
-    Pump(100);
-    // Chunk reads end every series with an empty delivery; bursts never
-    // deliver nothing.
+    // Reads of the queued count end every series with an empty delivery;
+    // bursts never deliver nothing. A chunk read of blocking mode waits for
+    // the next byte, so its series ends only with the close, whose
+    // deliveries are dropped.
     const bool anyEmpty = std::any_of(deliveries_.begin(), deliveries_.end(),
                                       [](const Delivery& d) { return d.bytes.empty(); });
-    EXPECT_EQ(anyEmpty, c.kind != TComm32::TReceiveKind::Overlapped);
+    EXPECT_EQ(anyEmpty, c.kind == TComm32::TReceiveKind::CommRead);
   }
   EXPECT_EQ(comm_.ReceiveKind(), TComm32::TReceiveKind::None);
 }
 
-TEST_F(Comm32Test, SLevelSwitchesTheModeOfARunningReadThread) {
+TEST_P(Comm32ReceiveTest, SLevelSwitchesTheModeOfARunningReadThread) {
   SimModem modem(1);
   ASSERT_TRUE(Open());
   comm_.SetSLevel(50);
@@ -224,7 +262,7 @@ TEST_F(Comm32Test, SLevelSwitchesTheModeOfARunningReadThread) {
   EXPECT_TRUE(WaitForText("AT\r\r\nOK\r\n")) << Received();
 }
 
-TEST_F(Comm32Test, SecondReceiveThreadDeliversAStreamInChunks) {
+TEST_P(Comm32ReceiveTest, SecondReceiveThreadDeliversAStreamInChunks) {
   SimModem modem(1, "--echo-off --flood-bytes 10000");
   comm_.SetSLevel(100);
   ASSERT_TRUE(Open());
@@ -240,7 +278,7 @@ TEST_F(Comm32Test, SecondReceiveThreadDeliversAStreamInChunks) {
   }
 }
 
-TEST_F(Comm32Test, ClosingWhileDataStreamsInEndsPromptly) {
+TEST_P(Comm32ReceiveTest, ClosingWhileDataStreamsInEndsPromptly) {
   for (std::uint16_t level : {0, 10, 100}) {
     SCOPED_TRACE(level);
     SimModem modem(1, "--echo-off --flood-bytes 3000000");
@@ -256,7 +294,7 @@ TEST_F(Comm32Test, ClosingWhileDataStreamsInEndsPromptly) {
   }
 }
 
-TEST_F(Comm32Test, AVanishingPortAsksTheOwnerToHangUp) {
+TEST_P(Comm32ReceiveTest, AVanishingPortAsksTheOwnerToHangUp) {
   int hangups = 0;
   comm_.SetOnRequestHangup([&](TCommPort* sender) {
     EXPECT_EQ(sender, &comm_);
@@ -420,14 +458,148 @@ TEST_F(Comm32Test, CommsLogHoldsTheLinesOfTheLastOpening) {
 }
 
 TEST_F(Comm32Test, HandlerErrorsStayInsideTheWindowProcedure) {
-  std::vector<std::string> errors;
-  comm_.SetHandlerErrorHook([&](const char* message) { errors.push_back(message); });
-  comm_.SetOnReceiveData([](const void*, std::uint16_t) { throw std::runtime_error("boom"); });
+  const struct {
+    void (*raise)();
+    const char* shown;
+  } cases[] = {{[] { throw std::runtime_error("boom"); }, "boom"},
+               {[] { throw 42; }, "Unknown error"}};
+  SimModem modem(1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.shown);
+    std::vector<std::string> errors;
+    comm_.SetHandlerErrorHook([&](const char* message) { errors.push_back(message); });
+    comm_.SetOnReceiveData([&](const void*, std::uint16_t) { c.raise(); });
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Write("AT\r"));
+    EXPECT_TRUE(WaitUntil([&] { return !errors.empty(); }, kPatienceMs));
+    comm_.ClosePort();
+    ASSERT_FALSE(errors.empty());
+    EXPECT_EQ(errors.front(), c.shown);
+  }
+}
+
+// Bytes that arrived for an opening but were not handed out before it
+// closed are dropped and freed, never given to the next opening.
+TEST_F(Comm32Test, BytesOfAClosedOpeningNeverReachTheNext) {
+  const std::string ident(1000, 'Q');
+  const std::size_t block = ident.size() + 11;  // CR LF, ident, CR LF CR LF OK CR LF, zero
+  const std::size_t before = winetest::LiveHeapBlocks(block);
+  SimModem one(1, "--echo-off --ident " + ident);
+  SimModem two(2);
+  ASSERT_TRUE(Open(tptOne));
+  ASSERT_TRUE(Write("ATI5\r"));
+  // No message is handled meanwhile: the reply waits in the window's queue.
+  const ULONGLONG end = GetTickCount64() + kPatienceMs;
+  while (winetest::LiveHeapBlocks(block) == before && GetTickCount64() < end) Sleep(20);
+  ASSERT_EQ(winetest::LiveHeapBlocks(block), before + 1);
+  comm_.ClosePort();
+  EXPECT_EQ(winetest::LiveHeapBlocks(block), before);
+  ASSERT_TRUE(Open(tptTwo));
+  ASSERT_TRUE(Write("AT\r"));
+  ASSERT_TRUE(WaitForText("AT\r\r\nOK\r\n"));
+  Pump(300);
+  EXPECT_EQ(Received(), "AT\r\r\nOK\r\n");
+}
+
+// A worker that does not end when told (its driver never gives back a
+// cancelled read, as an unplugged adapter may do) holds the owner's thread
+// no longer than the stop limit. It is left behind with the handles it
+// uses, the owner's thread goes on, the component opens again, and the
+// thread closes those handles itself once it ends.
+HANDLE gLetGo = nullptr;
+std::atomic<int> gHeld{0};
+
+TEST_F(Comm32Test, AThreadThatDoesNotEndIsLeftBehind) {
+  gLetGo = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  struct TLetGo {
+    ~TLetGo() {
+      comm32::SetThreadEndSeam(nullptr);
+      SetEvent(gLetGo);
+    }
+  } letGo;
+  const std::size_t threads = winetest::ThreadCount();
+  const std::string log = LogPath("left-behind");
+  comm_.SetCommsLogFileName(winetest::ToWindowsPath(log));
+  SimModem modem(1);
+  comm32::SetThreadEndSeam([](const TCommThread&) {
+    ++gHeld;
+    WaitForSingleObject(gLetGo, INFINITE);
+  });
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(Write("AT\r"));
+  ASSERT_TRUE(WaitForText("OK\r\n"));
+  const HANDLE port = comm_.PortHandle();
+
+  // A message sent to the owner's thread during the close is answered once
+  // the close is over.
+  std::atomic<bool> answered{false};
+  std::thread sender([&] {
+    DWORD_PTR result = 0;
+    answered = SendMessageTimeoutA(comm_.WindowHandle(), WM_NULL, 0, 0, SMTO_NORMAL,
+                                   2 * kPatienceMs, &result) != 0;
+  });
+  const ULONGLONG start = GetTickCount64();
+  comm_.ClosePort();
+  const ULONGLONG took = GetTickCount64() - start;
+  comm32::SetThreadEndSeam(nullptr);
+  EXPECT_LE(took, comm32::kThreadStopWaitMs + 2000);
+  EXPECT_FALSE(comm_.IsOpen());
+  EXPECT_TRUE(WaitUntil([&] { return answered.load(); }, kPatienceMs));
+  sender.join();
+  EXPECT_EQ(gHeld.load(), 2) << "both threads held";
+  const std::string text = winetest::ReadUnixFile(log);
+  EXPECT_NE(text.find("Read thread not exiting.  Terminating it."), std::string::npos) << text;
+  EXPECT_NE(text.find("Write thread not exiting.  Terminating it."), std::string::npos) << text;
+  comm_.SetCommsLogFileName("");
+
+  DWORD flags = 0;
+  EXPECT_TRUE(GetHandleInformation(port, &flags)) << "the port handle is the held threads'";
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(Write("ATZ\r"));
+  EXPECT_TRUE(WaitForText("ATZ\r\r\nOK\r\n")) << Received();
+  const ULONGLONG again = GetTickCount64();
+  comm_.ClosePort();
+  EXPECT_LT(GetTickCount64() - again, 3000u);
+
+  SetEvent(gLetGo);
+  EXPECT_TRUE(WaitUntil([&] { return winetest::ThreadCount() <= threads; }, kPatienceMs))
+      << winetest::ThreadCount() << " threads, " << threads << " before";
+  EXPECT_TRUE(WaitUntil([&] { return !GetHandleInformation(port, &flags); }, kPatienceMs))
+      << "the last held thread closes the port";
+}
+
+// With fAbortOnError set, a line error makes the driver abort every read and
+// write, and refuse new ones, until ClearCommError (Microsoft docs: DCB
+// structure; ClearCommError). Wine's serial driver knows no such state: a
+// seam fails the first calls as the driver would, and a pending read is
+// aborted with CancelIoEx. Both threads clear the error and go on, and no
+// hang-up is asked for.
+std::atomic<int> gAborts[2];
+
+TEST_P(Comm32ReceiveTest, OperationsAbortedByALineErrorAreIssuedAgain) {
+  for (auto& a : gAborts) a = 3;
+  comm32::SetAbortSeam([](comm32::TPortOperation op) {
+    return gAborts[op == comm32::TPortOperation::Read ? 0 : 1].fetch_sub(1) > 0;
+  });
+  struct TClear {
+    ~TClear() { comm32::SetAbortSeam(nullptr); }
+  } clear;
+  int hangups = 0;
+  comm_.SetOnRequestHangup([&](TCommPort*) { ++hangups; });
   SimModem modem(1);
   ASSERT_TRUE(Open());
   ASSERT_TRUE(Write("AT\r"));
-  EXPECT_TRUE(WaitUntil([&] { return !errors.empty(); }, kPatienceMs));
-  EXPECT_EQ(errors.front(), "boom");
+  EXPECT_TRUE(WaitForText("AT\r\r\nOK\r\n")) << Received();
+  EXPECT_LT(gAborts[0].load(), 0);
+  EXPECT_LT(gAborts[1].load(), 0);
+  EXPECT_EQ(modem.Received(), "AT\r");
+
+  Pump(300);
+  ASSERT_TRUE(CancelIoEx(comm_.PortHandle(), nullptr)) << GetLastError();
+  Pump(300);
+  ASSERT_TRUE(Write("ATZ\r"));
+  EXPECT_TRUE(WaitForText("ATZ\r\r\nOK\r\n")) << Received();
+  EXPECT_EQ(hangups, 0);
 }
 
 // Reads the DCB of COMn as another program would find it, lets `change`
