@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 
 #include <regex>
 
@@ -16,10 +17,12 @@ using namespace simtest;
 struct TRun {
   int exit = -1;
   std::string out, err;
+  double cpuSeconds = 0;
 };
 
-// Runs ctyset2 with `args`; stdout and stderr are pipes (no terminal).
-TRun RunCli(const std::vector<std::string>& args) {
+// Runs ctyset2 with `args`; stdout and stderr are pipes (no terminal). With
+// `stopAfter`, SIGTERM asks it to stop after that time.
+TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milliseconds(0)) {
   TRun run;
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return run;
@@ -40,9 +43,15 @@ TRun RunCli(const std::vector<std::string>& args) {
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&run.out, &run.err};
   // Generous: eight silent ports and a switch that times out take about 80 s.
-  const auto end = Clock::now() + std::chrono::seconds(240);
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::seconds(240);
+  bool stopped = false;
   while ((fds[0].fd >= 0 || fds[1].fd >= 0) && Clock::now() < end) {
-    if (::poll(fds, 2, 1000) <= 0) continue;
+    if (stopAfter.count() && !stopped && Clock::now() - start >= stopAfter) {
+      ::kill(pid, SIGTERM);
+      stopped = true;
+    }
+    if (::poll(fds, 2, 50) <= 0) continue;
     for (int i = 0; i < 2; ++i) {
       if (fds[i].fd < 0 || !fds[i].revents) continue;
       char buf[4096];
@@ -59,7 +68,10 @@ TRun RunCli(const std::vector<std::string>& args) {
     if (p.fd >= 0) ::close(p.fd);
   ::kill(pid, SIGTERM);  // only if it outlived the limit
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  rusage usage{};
+  ::wait4(pid, &status, 0, &usage);
+  run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   run.exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;
 }
@@ -196,6 +208,8 @@ TEST_P(CliTest, TellsWhatTheModemDid) {
   for (const std::string& text : c.out)
     EXPECT_NE(run.out.find(Fill(text, paths)), std::string::npos) << run.out;
   EXPECT_NE(run.err.find(Fill(c.err, paths)), std::string::npos) << run.err;
+  // Waiting costs nothing, also on a device that has hung up.
+  EXPECT_LT(run.cpuSeconds, 1.0);
 
   // The modems: the first, and no other after it was found.
   size_t modem = 0;
@@ -272,6 +286,25 @@ TEST(CliInput, BadInputIsRefused) {
   ::ioctl(lock, TIOCNXCL);
   ::close(lock);
   EXPECT_EQ(modem.State("received"), "") << "the modem was talked to";
+}
+
+// Stopped by a signal in the middle of a scan, the program lets go of the
+// device: no exclusive-use mark or lock is left behind.
+TEST(CliInput, StopLeavesTheDeviceFree) {
+  TempDir dir;
+  Sim modem({}, dir.path() + "/modem");
+  ASSERT_TRUE(modem.ready());
+  const TRun run =
+      RunCli({"--ini", CTYSET2_INI, "--port", modem.link(), "detect"}, milliseconds(2000));
+  EXPECT_EQ(run.exit, 130) << run.err;
+  EXPECT_NE(modem.State("commands"), "");  // it was talking to the modem
+  const int fd = ::open(modem.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(fd, 0);
+  int exclusive = -1;
+  EXPECT_EQ(::ioctl(fd, TIOCGEXCL, &exclusive), 0);
+  EXPECT_EQ(exclusive, 0);
+  EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  ::close(fd);
 }
 
 TEST(CliInput, ListsFamiliesAndCountries) {
