@@ -26,18 +26,9 @@ TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milli
   TRun run;
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return run;
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    std::vector<std::string> words = args;
-    words.insert(words.begin(), CTYSET2_PATH);
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
+  std::vector<std::string> words = args;
+  words.insert(words.begin(), CTYSET2_PATH);
+  const pid_t pid = Spawn(words, out[1], err[1]);
   ::close(out[1]);
   ::close(err[1]);
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};

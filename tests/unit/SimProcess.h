@@ -36,6 +36,22 @@ inline bool Exists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+// Starts `args` (the program's path first) as a child process whose stdout
+// goes to `out` and, unless it is -1, stderr to `err`.
+inline pid_t Spawn(std::vector<std::string> args, int out, int err = -1) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(out, 1);
+    if (err >= 0) ::dup2(err, 2);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
 // A scratch directory removed with its contents.
 class TempDir {
  public:
@@ -59,15 +75,7 @@ class Sim {
     args.insert(args.begin(), {MODEMSIM_PATH, "--link", link_, "--state-dir", state_});
     int out[2];
     EXPECT_EQ(::pipe(out), 0);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], 1);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
+    pid_ = Spawn(args, out[1]);
     ::close(out[1]);
     stdout_ = out[0];
     ready_ = ReadLine().rfind("ready ", 0) == 0;
