@@ -99,7 +99,7 @@ std::string WithCode(const std::string& country, const std::string& code) {
 class TOutput {
  public:
   TOutput(TCommand command, bool json) : json_(json), progress_(stderr, StderrIsTerminal()) {
-    object_.Text("command", CommandName(command));
+    object_.TextOrNull("command", CommandName(command));
   }
 
   TProgress& Progress() { return progress_; }
@@ -140,20 +140,15 @@ struct TIni {
   std::vector<std::string> families;
 };
 
-// Reads the INI file; false (with the error reported) when it is not usable.
-bool ReadIni(const TOptions& options, TOutput& out, TIni& ini, int& exitCode) {
+// Reads the INI file; the reason when it is not usable, else empty.
+std::string ReadIni(const TOptions& options, TIni& ini) {
   ini.path = options.ini.empty() ? DefaultIniFile() : options.ini;
-  if (!ReadIniFile(ini.path, ini.text)) {
-    exitCode = out.Error(kExitUsage, "cannot read " + ini.path + ": " + std::strerror(errno));
-    return false;
-  }
+  if (!ReadIniFile(ini.path, ini.text))
+    return "cannot read " + ini.path + ": " + std::strerror(errno);
   ini.families = FamilyNames(ini.text);
-  if (ini.families.empty()) {
-    exitCode =
-        out.Error(kExitUsage, ini.path + " names no modem family (its lines must end with CR LF)");
-    return false;
-  }
-  return true;
+  if (ini.families.empty())
+    return ini.path + " names no modem family (its lines must end with CR LF)";
+  return std::string();
 }
 
 std::vector<std::string> CountriesOf(const TIni& ini, const std::string& family) {
@@ -164,8 +159,8 @@ std::vector<std::string> CountriesOf(const TIni& ini, const std::string& family)
 
 int RunList(const TOptions& options, TOutput& out) {
   TIni ini;
-  int code = kExitOk;
-  if (!ReadIni(options, out, ini, code)) return code;
+  const std::string error = ReadIni(options, ini);
+  if (!error.empty()) return out.Error(kExitUsage, error);
   if (options.argument.empty()) {
     out.Json().TextList("families", ini.families);
     return out.Result(kExitOk, ini.families);
@@ -236,8 +231,7 @@ struct TModemResult {
 
 int RunModem(const TOptions& options, TOutput& out) {
   TIni ini;
-  int code = kExitOk;
-  if (!ReadIni(options, out, ini, code)) return code;
+  const std::string iniError = ReadIni(options, ini);
   const bool set = options.command == TCommand::Set;
   TModemResult result;
   // Ends the run: the result for people (`lines`) or in JSON.
@@ -261,6 +255,7 @@ int RunModem(const TOptions& options, TOutput& out) {
                     (result.closest.empty() ? "" : "; closest: " + Join(result.closest)));
   };
 
+  if (!iniError.empty()) return fail(kExitUsage, iniError);
   if (set) {
     // A country that no family knows needs no modem to be refused.
     std::vector<std::string> all;
@@ -293,6 +288,7 @@ int RunModem(const TOptions& options, TOutput& out) {
   TSession session(host, ports->Port());
   TForm1& form = session.form;
   const TCountryTables& tables = DialogState().Tables;
+  int code = kExitOk;
 
   // A run ended otherwise than by the dialog.
   const auto stopped = [&]() -> int {
