@@ -91,6 +91,15 @@ class Sim {
   bool ready() const { return ready_; }
   const std::string& link() const { return link_; }
   std::string State(const char* name) const { return Slurp(state_ + "/" + name); }
+  // Waits until a state file holds `text`; false on time-out.
+  bool AwaitState(const char* name, const std::string& text) const {
+    const auto end = Clock::now() + kPatience;
+    while (State(name) != text) {
+      if (Clock::now() > end) return false;
+      ::usleep(2000);
+    }
+    return true;
+  }
   const std::string& dir() const { return dir_.path(); }
   pid_t pid() const { return pid_; }
 

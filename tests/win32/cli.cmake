@@ -3,5 +3,5 @@ add_test(NAME cli_wine_test
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/cli/run.sh ${CTYSET2_WINE_ARCH}
                  $<TARGET_FILE:ctyset2_cli> ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}
                  ${CTYSET2_MODEMSIM})
-set_tests_properties(cli_wine_test PROPERTIES FIXTURES_REQUIRED wine LABELS wine TIMEOUT 300
-                     RESOURCE_LOCK comports SKIP_RETURN_CODE 77)
+ctyset2_wine_properties(cli_wine_test TIMEOUT 300)
+set_tests_properties(cli_wine_test PROPERTIES RESOURCE_LOCK comports)

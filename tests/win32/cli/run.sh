@@ -5,10 +5,7 @@
 #   run.sh <win64|win32> <ctyset2.exe> <build-dir> <source-dir> <modemsim>
 set -euo pipefail
 arch=$1 exe=$2 build=$3 src=$4 modemsim=$5
-if [[ $arch == win32 ]] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "skipped: this machine cannot run 32-bit x86 programs"
-  exit 77
-fi
+bash "$src/cmake/can-run-32bit.sh" "$arch" || exit
 state=$build/sim/cli
 link=$build/ports/com2
 simctl=$src/tests/win32/support/simctl.sh
