@@ -60,11 +60,7 @@ class TLineReader {
 // The whole file, or what could be read of it; "" when it cannot be opened.
 std::string ReadFileText(const std::string& path) {
   std::string text;
-  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!file) return text;
-  char chunk[4096];
-  std::size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, got);
+  ReadIniFile(path, text);
   return text;
 }
 
@@ -204,6 +200,28 @@ int StrHexToInt(std::string& text) {
 
 std::string CountryIniPath(const std::string& systemDir) { return systemDir + "\\Ctyset2.ini"; }
 
+bool ReadIniFile(const std::string& path, std::string& text) {
+  text.clear();
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
+  if (!file) return false;
+  char chunk[4096];
+  std::size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) text.append(chunk, got);
+  return !std::ferror(file.get());
+}
+
+std::vector<std::string> FamilyNames(std::string_view iniText) {
+  std::vector<std::string> names;
+  TLineReader reader(iniText);
+  std::string_view line;
+  while (reader.Next(line)) {
+    if (line.empty() || line[0] != '[') continue;
+    std::string_view name = SectionName(line);
+    if (!name.empty()) names.emplace_back(name);
+  }
+  return names;
+}
+
 std::string CountryCommand(std::uint16_t code) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string hex;
@@ -223,6 +241,18 @@ bool TCountryTables::Change_LFile(const std::string& ident, const std::string& i
 }
 
 bool TCountryTables::LoadFromText(const std::string& ident, std::string_view iniText) {
+  return Load(iniText, [&ident](std::string_view name) {
+    return !name.empty() && ident.find(name) != std::string::npos;
+  });
+}
+
+bool TCountryTables::LoadFamily(const std::string& family, std::string_view iniText) {
+  return Load(iniText,
+              [&family](std::string_view name) { return !name.empty() && name == family; });
+}
+
+template <class Select>
+bool TCountryTables::Load(std::string_view iniText, Select selects) {
   CtyCount = 0;
   Family.clear();
   bool selected = false;
@@ -233,7 +263,7 @@ bool TCountryTables::LoadFromText(const std::string& ident, std::string_view ini
     if (line[0] == '[') {
       if (selected) break;
       std::string_view name = SectionName(line);
-      selected = !name.empty() && ident.find(name) != std::string::npos;
+      selected = selects(name);
       if (selected) Family = std::string(name);
       continue;
     }

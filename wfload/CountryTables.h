@@ -26,6 +26,13 @@ int StrHexToInt(std::string& text);
 // "<systemDir>\Ctyset2.ini".
 std::string CountryIniPath(const std::string& systemDir);
 
+// Reads the whole file at `path` into `text`; false (text empty) when it
+// cannot be opened or read.
+bool ReadIniFile(const std::string& path, std::string& text);
+
+// Names of the file's sections (the modem families), in file order.
+std::vector<std::string> FamilyNames(std::string_view iniText);
+
 // "AT%T19,0," followed by `code` in upper-case hexadecimal without leading
 // zeros ("AT%T19,0,0", "AT%T19,0,B5").
 std::string CountryCommand(std::uint16_t code);
@@ -64,6 +71,9 @@ class TCountryTables {
   // Does not check `ident` for emptiness.
   bool LoadFromText(const std::string& ident, std::string_view iniText);
 
+  // Loads the section named exactly `family`; false when there is none.
+  bool LoadFamily(const std::string& family, std::string_view iniText);
+
   // The first CtyCount names, in file order.
   std::vector<std::string> Names() const;
 
@@ -87,4 +97,9 @@ class TCountryTables {
   static const std::vector<std::string>& BuiltInList(unsigned selector);
   // Design name of list `selector` ("INTList" ...), or "" for any other.
   static const char* BuiltInListName(unsigned selector);
+
+ private:
+  // Loads the first section whose name `selects` accepts.
+  template <class Select>
+  bool Load(std::string_view iniText, Select selects);
 };

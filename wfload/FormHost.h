@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "wfload/CountryTables.h"
+
 class TTimer;
 
 enum class TMsgKind { Error, Information };
@@ -48,6 +50,10 @@ class IFormHost {
   virtual std::vector<std::string> CommandLineWords() = 0;
 
   virtual std::string SystemDirectory() = 0;
+
+  // The INI file of the country tables: Ctyset2.ini in the system directory
+  // unless a host names another.
+  virtual std::string CountryIniFile() { return CountryIniPath(SystemDirectory()); }
 
   // Window geometry in screen pixels, for keeping the dialog's size and place.
   virtual void GetScreenSize(int& width, int& height) = 0;

@@ -157,7 +157,7 @@ void TForm1::ChangeTo(unsigned Selector) {
 
 bool TForm1::Change_LFile(const char* Ident) {
   std::vector<std::string> names;
-  bool selected = st_.Tables.Change_LFile(Ident, CountryIniPath(host_.SystemDirectory()), names);
+  bool selected = st_.Tables.Change_LFile(Ident, host_.CountryIniFile(), names);
   if (Ident[0] == '\0') return selected;
   IDlist->Items.Assign(names);
   ComboBox1.Items.Assign(names);

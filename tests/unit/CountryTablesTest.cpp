@@ -59,6 +59,21 @@ TEST(CountryIni, FirstMatchingSectionWinsAndTheNextHeaderEndsIt) {
   EXPECT_EQ(l.tables.Family, "");
 }
 
+// What the command-line program lists: every family, and one by its exact
+// name even where an earlier name occurs in it.
+TEST(CountryIni, FamiliesByName) {
+  const std::string text = Crlf(
+      {"; [COMMENT]", "[FAXLINK]", "A: 02 First", "[FAXLINK 336]", "B: 03 Second", "[]", "[V.3"});
+  EXPECT_EQ(FamilyNames(text), (std::vector<std::string>{"FAXLINK", "FAXLINK 336", "]", "V.3"}));
+  TCountryTables t;
+  ASSERT_TRUE(t.LoadFamily("FAXLINK 336", text));
+  EXPECT_EQ(t.Family, "FAXLINK 336");
+  EXPECT_EQ(t.Names(), std::vector<std::string>{"Second"});
+  EXPECT_FALSE(t.LoadFamily("faxlink", text));
+  EXPECT_FALSE(t.LoadFamily("", text));
+  EXPECT_EQ(FamilyNames("[FAXLINK]\nA: 02 First\n").size(), 1u);  // LF ends no line
+}
+
 TEST(CountryIni, SectionNamesMatchCaseSensitivelyAndNeverWhenEmpty) {
   EXPECT_FALSE(Load(Crlf({"[faxlink]", "A: 01 a"})).selected);
   auto l = Load(Crlf({"[", "A: 01 a"}));

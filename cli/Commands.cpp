@@ -1,0 +1,355 @@
+#include "cli/Commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "cli/ConsoleHost.h"
+#include "cli/Json.h"
+#include "cli/Platform.h"
+#include "cli/Progress.h"
+#include "wfload/DialogState.h"
+#include "wfload/Form1.h"
+
+namespace {
+
+const char* CommandName(TCommand command) {
+  switch (command) {
+    case TCommand::Detect:
+      return "detect";
+    case TCommand::Set:
+      return "set";
+    case TCommand::List:
+      return "list";
+    default:
+      return "";
+  }
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// Index of the name equal to `wanted` ignoring case, or -1.
+int FindIgnoringCase(const std::vector<std::string>& names, const std::string& wanted) {
+  for (size_t i = 0; i < names.size(); ++i)
+    if (Lower(names[i]) == Lower(wanted)) return static_cast<int>(i);
+  return -1;
+}
+
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<size_t> row(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+// Up to three names nearest to `wanted`: those containing it first, then by
+// edit distance, both ignoring case.
+std::vector<std::string> Closest(std::vector<std::string> names, const std::string& wanted) {
+  const std::string w = Lower(wanted);
+  const auto rank = [&](const std::string& name) {
+    const std::string n = Lower(name);
+    return std::make_pair(n.find(w) == std::string::npos, EditDistance(n, w));
+  };
+  std::stable_sort(names.begin(), names.end(),
+                   [&](const std::string& a, const std::string& b) { return rank(a) < rank(b); });
+  names.erase(std::unique(names.begin(), names.end()), names.end());
+  if (names.size() > 3) names.resize(3);
+  return names;
+}
+
+std::string Join(const std::vector<std::string>& items) {
+  std::string text;
+  for (const std::string& item : items) text += (text.empty() ? "" : ", ") + item;
+  return text;
+}
+
+std::string Hex2(unsigned code) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%02X", code & 0xFFu);
+  return text;
+}
+
+// The code of the table's country `name`; empty for none ("UnKnow").
+std::string CodeOf(const TCountryTables& tables, const std::string& name) {
+  for (int i = 0; i < tables.CtyCount; ++i)
+    if (tables.CtyNames[i] == name) return Hex2(tables.CtyCodes[i]);
+  return std::string();
+}
+
+std::string WithCode(const std::string& country, const std::string& code) {
+  return code.empty() ? country : country + " (" + code + ")";
+}
+
+// Where the results go.
+class TOutput {
+ public:
+  TOutput(TCommand command, bool json) : json_(json), progress_(stderr, StderrIsTerminal()) {
+    object_.TextOrNull("command", CommandName(command));
+  }
+
+  TProgress& Progress() { return progress_; }
+  TJsonObject& Json() { return object_; }
+
+  // The result: lines on stdout for people, or the JSON object.
+  int Result(int code, const std::vector<std::string>& lines) {
+    progress_.Finish();
+    if (json_) {
+      std::printf("%s\n", object_.Number("exit", code).Str().c_str());
+    } else {
+      for (const std::string& line : lines) std::printf("%s\n", line.c_str());
+    }
+    std::fflush(stdout);
+    return code;
+  }
+
+  // An error of usage or input: stderr for people, or the JSON object.
+  int Error(int code, const std::string& message) {
+    progress_.Finish();
+    if (json_) {
+      object_.Text("message", message);
+      return Result(code, {});
+    }
+    std::fprintf(stderr, "ctyset2: %s\n", message.c_str());
+    return code;
+  }
+
+ private:
+  bool json_;
+  TProgress progress_;
+  TJsonObject object_;
+};
+
+struct TIni {
+  std::string path;
+  std::string text;
+  std::vector<std::string> families;
+};
+
+// Reads the INI file; the reason when it is not usable, else empty.
+std::string ReadIni(const TOptions& options, TIni& ini) {
+  ini.path = options.ini.empty() ? DefaultIniFile() : options.ini;
+  if (!ReadIniFile(ini.path, ini.text))
+    return "cannot read " + ini.path + ": " + std::strerror(errno);
+  ini.families = FamilyNames(ini.text);
+  if (ini.families.empty())
+    return ini.path + " names no modem family (its lines must end with CR LF)";
+  return std::string();
+}
+
+std::vector<std::string> CountriesOf(const TIni& ini, const std::string& family) {
+  TCountryTables tables;
+  tables.LoadFamily(family, ini.text);
+  return tables.Names();
+}
+
+int RunList(const TOptions& options, TOutput& out) {
+  TIni ini;
+  const std::string error = ReadIni(options, ini);
+  if (!error.empty()) return out.Error(kExitUsage, error);
+  if (options.argument.empty()) {
+    out.Json().TextList("families", ini.families);
+    return out.Result(kExitOk, ini.families);
+  }
+  const int at = FindIgnoringCase(ini.families, options.argument);
+  if (at < 0) {
+    const std::vector<std::string> closest = Closest(ini.families, options.argument);
+    out.Json().TextList("closest", closest);
+    return out.Error(kExitUsage, "no family \"" + options.argument + "\" in " + ini.path +
+                                     "; families: " + Join(ini.families));
+  }
+  const std::string& family = ini.families[static_cast<size_t>(at)];
+  TCountryTables tables;
+  tables.LoadFamily(family, ini.text);
+  std::vector<TJsonObject> countries;
+  std::vector<std::string> lines;
+  for (int i = 0; i < tables.CtyCount; ++i) {
+    const std::string code = Hex2(tables.CtyCodes[i]);
+    countries.push_back(TJsonObject()
+                            .Text("name", tables.CtyNames[i])
+                            .Text("code", code)
+                            .Text("key", tables.CtyKeys[i]));
+    lines.push_back(code + "  " + tables.CtyNames[i]);
+  }
+  out.Json().Text("family", family).Objects("countries", countries);
+  return out.Result(kExitOk, lines);
+}
+
+// Verdict boxes of the dialog; any other box is a passing error.
+bool IsVerdict(const std::string& text) {
+  for (const char* verdict :
+       {TForm1::kNoModem, TForm1::kUnknownModem, TForm1::kDetectErrorBox, TForm1::kResetOkBox})
+    if (text == verdict) return true;
+  return false;
+}
+
+// The status line as progress: each port with the device behind it, ports
+// the scan passes over and the prompt for a choice left out.
+void ShowStatus(TOutput& out, const TPortSet& ports, const std::string& text) {
+  int slot = 0;
+  if (std::sscanf(text.c_str(), "Detecting COM%d...", &slot) == 1) {
+    const std::string name = ports.Name(slot);
+    if (name.empty()) return;
+    const std::string com = "COM" + std::to_string(slot);
+    out.Progress().Status(name == com ? text : text + " (" + name + ")");
+    return;
+  }
+  if (text != TForm1::kSelectCountry) out.Progress().Status(text);
+}
+
+// What detect and set report; empty texts are null in JSON.
+struct TModemResult {
+  std::string port, family, country, code;
+  std::string target, targetCode;  // set: the country asked for
+  std::string message;             // the dialog's verdict, or an error
+  std::vector<std::string> closest;
+
+  void To(TJsonObject& json, bool set) const {
+    json.TextOrNull("port", port).TextOrNull("family", family);
+    if (!set) {
+      json.TextOrNull("country", country).TextOrNull("code", code);
+    } else {
+      json.TextOrNull("country", target).TextOrNull("code", targetCode);
+      json.TextOrNull("previous_country", country).TextOrNull("previous_code", code);
+    }
+  }
+};
+
+int RunModem(const TOptions& options, TOutput& out) {
+  TIni ini;
+  const std::string iniError = ReadIni(options, ini);
+  const bool set = options.command == TCommand::Set;
+  TModemResult result;
+  // Ends the run: the result for people (`lines`) or in JSON.
+  const auto finish = [&](int exitCode, std::vector<std::string> lines) {
+    result.To(out.Json(), set);
+    if (set) out.Json().Text("result", exitCode == kExitOk ? "ok" : "failed");
+    if (!result.message.empty()) out.Json().Text("message", result.message);
+    if (exitCode == kExitNoCountry) out.Json().TextList("closest", result.closest);
+    return out.Result(exitCode, lines);
+  };
+  const auto fail = [&](int exitCode, const std::string& message) {
+    result.message = message;
+    out.Progress().Finish();
+    if (!options.json) std::fprintf(stderr, "ctyset2: %s\n", message.c_str());
+    return finish(exitCode, {});
+  };
+  const auto noCountry = [&](const std::string& where, const std::vector<std::string>& names) {
+    result.closest = Closest(names, options.argument);
+    return fail(kExitNoCountry,
+                "no country \"" + options.argument + "\" in " + where +
+                    (result.closest.empty() ? "" : "; closest: " + Join(result.closest)));
+  };
+
+  if (!iniError.empty()) return fail(kExitUsage, iniError);
+  if (set) {
+    // A country that no family knows needs no modem to be refused.
+    std::vector<std::string> all;
+    for (const std::string& family : ini.families) {
+      const std::vector<std::string> names = CountriesOf(ini, family);
+      all.insert(all.end(), names.begin(), names.end());
+    }
+    if (FindIgnoringCase(all, options.argument) < 0) return noCountry(ini.path, all);
+  }
+
+  TEventLoop loop;
+  TEventLoop::CatchInterrupts();
+  std::string error;
+  std::unique_ptr<TPortSet> ports = MakePortSet(options.ports, loop, error);
+  if (!ports) return fail(kExitUsage, error);
+  ports->OnNote = [&out](const std::string& note) { out.Progress().Line("ctyset2: " + note); };
+
+  TConsoleHost host(loop, ini.path, ports->FormWords());
+  host.OnStatus = [&](const std::string& text) { ShowStatus(out, *ports, text); };
+  host.OnMessage = [&out](const TConsoleHost::TMessage& box) {
+    if (!IsVerdict(box.text)) out.Progress().Line("ctyset2: " + box.text);
+  };
+  // The form goes before the host lets go of its timers.
+  struct TSession {
+    TConsoleHost& host;
+    TForm1 form;
+    TSession(TConsoleHost& h, TCommPort& port) : host(h), form(h, port) { host.Attach(form); }
+    ~TSession() { host.Detach(); }
+  };
+  TSession session(host, ports->Port());
+  TForm1& form = session.form;
+  const TCountryTables& tables = DialogState().Tables;
+  int code = kExitOk;
+
+  // A run ended otherwise than by the dialog.
+  const auto stopped = [&]() -> int {
+    if (host.Interrupted()) return fail(kExitInterrupted, "interrupted");
+    if (!ports->Fault().empty()) return fail(kExitUsage, ports->Fault());
+    if (!host.HandlerError().empty()) return fail(kExitInternal, host.HandlerError());
+    return -1;
+  };
+  const auto verdict = [&] {
+    return host.Messages().empty() ? std::string() : host.Messages().back().text;
+  };
+
+  host.RunUntil([&] { return form.DetectionSucceeded() || !ports->Fault().empty(); });
+  if ((code = stopped()) >= 0) return code;
+  if (!form.DetectionSucceeded()) {
+    // A scan that heard nothing at all found no modem, whatever the dialog
+    // would call it.
+    result.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem : verdict();
+    return finish(result.message == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
+                  {result.message});
+  }
+
+  result.port = ports->Name(form.Comm1.Port());
+  result.family = tables.Family;
+  result.country = form.ComboBox1.Text();
+  result.code = CodeOf(tables, result.country);
+  std::vector<std::string> lines = {"Port:    " + result.port, "Family:  " + result.family,
+                                    "Country: " + WithCode(result.country, result.code)};
+  if (!set) return finish(kExitOk, lines);
+
+  const std::vector<std::string> names = tables.Names();
+  const int chosen = FindIgnoringCase(names, options.argument);
+  if (chosen < 0) return noCountry(tables.Family, names);
+  result.target = names[static_cast<size_t>(chosen)];
+  result.targetCode = CodeOf(tables, result.target);
+  host.Dispatch([&] {
+    form.ComboBox1.SetItemIndex(form.ComboBox1.Items.IndexOf(result.target));
+    form.UPGRADEClick();
+  });
+  host.RunUntil(nullptr);
+  if ((code = stopped()) >= 0) return code;
+  const bool ok = !host.Messages().empty() && host.Messages().back().kind == TMsgKind::Information;
+  result.message = verdict();
+  lines.back() += " -> " + WithCode(result.target, result.targetCode);
+  lines.push_back(result.message);
+  return finish(ok ? kExitOk : kExitFailed, lines);
+}
+
+}  // namespace
+
+int RunCommand(const TOptions& options) {
+  TOutput out(options.command, options.json);
+  if (options.command == TCommand::List) return RunList(options, out);
+  return RunModem(options, out);
+}
+
+int ReportUsageError(bool json, const std::string& error) {
+  TOutput out(TCommand::None, json);
+  if (!json) {
+    std::fprintf(stderr, "ctyset2: %s\n%s", error.c_str(), kUsage);
+    return kExitUsage;
+  }
+  return out.Error(kExitUsage, error);
+}

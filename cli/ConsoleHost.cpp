@@ -1,0 +1,73 @@
+#include "cli/ConsoleHost.h"
+
+#include <chrono>
+#include <exception>
+#include <thread>
+
+TConsoleHost::~TConsoleHost() { Detach(); }
+
+void TConsoleHost::Attach(TForm1& form) {
+  form_ = &form;
+  // Received data is an event like any other.
+  TReceiveDataEvent handler = form.Comm1.OnReceiveData();
+  form.Comm1.SetOnReceiveData([this, handler](const void* buffer, std::uint16_t length) {
+    receivedBytes_ += length;
+    if (handler) Dispatch([&] { handler(buffer, length); });
+  });
+  form.AttachTimers();
+  ReportStatus();
+}
+
+void TConsoleHost::Detach() {
+  if (!form_) return;
+  for (TTimer* timer : {&form_->Timer1, &form_->Timer2, &form_->Timer3, &form_->Timer4}) {
+    loop_.Disarm(timer);
+    timer->Attach(nullptr);
+  }
+  form_ = nullptr;
+}
+
+void TConsoleHost::Dispatch(const std::function<void()>& handler) {
+  if (!form_ || !handlerError_.empty()) return;
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    handlerError_ = e.what();
+  } catch (...) {
+    handlerError_ = "Unknown error";
+  }
+  ReportStatus();
+}
+
+void TConsoleHost::RunUntil(const std::function<bool()>& done) {
+  const bool finished =
+      loop_.RunUntil([&] { return closeRequested_ || !handlerError_.empty() || (done && done()); });
+  interrupted_ = !finished;
+}
+
+void TConsoleHost::ReportStatus() {
+  if (!form_ || form_->Panel14.Caption == status_) return;
+  status_ = form_->Panel14.Caption;
+  if (OnStatus) OnStatus(status_);
+}
+
+void TConsoleHost::ArmTimer(TTimer& timer) {
+  loop_.Arm(&timer, timer.Interval(), [this, &timer] { Dispatch([&timer] { timer.Fire(); }); });
+}
+
+void TConsoleHost::DisarmTimer(TTimer& timer) { loop_.Disarm(&timer); }
+
+void TConsoleHost::Sleep(unsigned ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void TConsoleHost::ShowMessage(const std::string& text, TMsgKind kind) {
+  ReportStatus();  // the controls are brought up to date before a box shows
+  messages_.push_back({text, kind});
+  if (OnMessage) OnMessage(messages_.back());
+}
+
+std::string TConsoleHost::SystemDirectory() {
+  const size_t slash = iniFile_.find_last_of("/\\");
+  return slash == std::string::npos ? std::string(".") : iniFile_.substr(0, slash);
+}
