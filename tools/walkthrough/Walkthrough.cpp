@@ -15,6 +15,7 @@
 // the chosen country, the success box was shown and the host has exited.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -257,9 +258,13 @@ class TWalk {
     return true;
   }
 
-  // Records a change of the status line.
+  // Records a change of the status line. The text is asked of the window
+  // manager (the wineserver under Wine), not of the dialog, which a poll so
+  // would disturb.
   void Status(HWND status) {
-    const std::string now = WindowText(status);
+    wchar_t text[256] = {};
+    const int length = InternalGetWindowText(status, text, 256);
+    const std::string now(text, text + std::max(length, 0));
     if (now == last_) return;
     last_ = now;
     std::printf("%7.2f s  status %s\n", clock_.Seconds(), Quoted(now).c_str());

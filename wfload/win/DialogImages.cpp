@@ -110,3 +110,92 @@ HBITMAP DrawSatelliteBitmap(int width, int height, COLORREF background) {
   c.Ellipse(9, 8, 16, 15, RGB(255, 232, 160), RGB(255, 232, 160), 1);
   return c.Release();
 }
+
+bool TOrbitScene::Build(HWND frame, COLORREF background, HBITMAP globe, const RECT& globePlace,
+                        HBITMAP satellite, const RECT& satellitePlace) {
+  Clear();
+  RECT client = {};
+  GetClientRect(frame, &client);
+  BITMAP satelliteInfo = {};
+  if (client.right <= 0 || client.bottom <= 0 || !globe ||
+      !GetObjectA(satellite, sizeof satelliteInfo, &satelliteInfo))
+    return false;
+  HDC screen = GetDC(nullptr);
+  backdrop_ = CreateCompatibleDC(screen);
+  scene_ = CreateCompatibleDC(screen);
+  satellite_ = CreateCompatibleDC(screen);
+  backdropBitmap_ = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  sceneBitmap_ = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  ReleaseDC(nullptr, screen);
+  if (!backdrop_ || !scene_ || !satellite_ || !backdropBitmap_ || !sceneBitmap_) {
+    Clear();
+    return false;
+  }
+  oldBackdrop_ = SelectObject(backdrop_, backdropBitmap_);
+  oldScene_ = SelectObject(scene_, sceneBitmap_);
+  oldSatellite_ = SelectObject(satellite_, satellite);
+
+  TGdiObject brush(CreateSolidBrush(background));
+  FillRect(backdrop_, &client, static_cast<HBRUSH>(brush.get()));
+  SendMessageA(frame, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(backdrop_), PRF_CLIENT);
+  HDC picture = CreateCompatibleDC(backdrop_);
+  HGDIOBJ old = SelectObject(picture, globe);
+  BitBlt(backdrop_, globePlace.left, globePlace.top, globePlace.right - globePlace.left,
+         globePlace.bottom - globePlace.top, picture, 0, 0, SRCCOPY);
+  SelectObject(picture, old);
+  DeleteDC(picture);
+
+  BitBlt(scene_, 0, 0, client.right, client.bottom, backdrop_, 0, 0, SRCCOPY);
+  satellitePlace_ = {satellitePlace.left, satellitePlace.top,
+                     satellitePlace.left + satelliteInfo.bmWidth,
+                     satellitePlace.top + satelliteInfo.bmHeight};
+  DrawSatellite();
+  return true;
+}
+
+void TOrbitScene::Clear() {
+  if (satellite_) {
+    SelectObject(satellite_, oldSatellite_);
+    DeleteDC(satellite_);
+  }
+  if (scene_) {
+    SelectObject(scene_, oldScene_);
+    DeleteDC(scene_);
+  }
+  if (backdrop_) {
+    SelectObject(backdrop_, oldBackdrop_);
+    DeleteDC(backdrop_);
+  }
+  if (sceneBitmap_) DeleteObject(sceneBitmap_);
+  if (backdropBitmap_) DeleteObject(backdropBitmap_);
+  backdrop_ = scene_ = satellite_ = nullptr;
+  backdropBitmap_ = sceneBitmap_ = nullptr;
+}
+
+void TOrbitScene::DrawSatellite() {
+  const RECT& r = satellitePlace_;
+  // The same round region the picture had as a window of its own.
+  TGdiObject round(CreateEllipticRgn(r.left, r.top, r.right + 1, r.bottom + 1));
+  SelectClipRgn(scene_, static_cast<HRGN>(round.get()));
+  BitBlt(scene_, r.left, r.top, r.right - r.left, r.bottom - r.top, satellite_, 0, 0, SRCCOPY);
+  SelectClipRgn(scene_, nullptr);
+}
+
+RECT TOrbitScene::MoveSatellite(const RECT& place) {
+  RECT changed = {};
+  if (!Built() || (place.left == satellitePlace_.left && place.top == satellitePlace_.top))
+    return changed;
+  const RECT old = satellitePlace_;
+  BitBlt(scene_, old.left, old.top, old.right - old.left, old.bottom - old.top, backdrop_, old.left,
+         old.top, SRCCOPY);
+  OffsetRect(&satellitePlace_, place.left - old.left, place.top - old.top);
+  DrawSatellite();
+  UnionRect(&changed, &old, &satellitePlace_);
+  return changed;
+}
+
+void TOrbitScene::Paint(HDC dc, const RECT& area) const {
+  if (!Built()) return;
+  BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, scene_, area.left,
+         area.top, SRCCOPY);
+}
