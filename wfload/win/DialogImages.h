@@ -22,17 +22,17 @@ class TOrbitScene {
   TOrbitScene& operator=(const TOrbitScene&) = delete;
 
   // Draws `frame`'s client area (WM_PRINTCLIENT over `background`), the globe
-  // at globePlace and the satellite at satellitePlace (its size is the
-  // bitmap's; round as DrawSatelliteBitmap says). The bitmaps stay the
-  // caller's and must outlive the scene. False when GDI refuses.
+  // at globePlace and the satellite with its top left at satelliteAt (round
+  // as DrawSatelliteBitmap says). The scene keeps copies of the pictures.
+  // False when GDI refuses.
   bool Build(HWND frame, COLORREF background, HBITMAP globe, const RECT& globePlace,
-             HBITMAP satellite, const RECT& satellitePlace);
+             HBITMAP satellite, POINT satelliteAt);
   bool Built() const { return scene_ != nullptr; }
   void Clear();
 
-  // Puts the satellite at `place` (size kept); returns the part of the
-  // client area whose pixels changed, empty when it did not move.
-  RECT MoveSatellite(const RECT& place);
+  // Puts the satellite's top left at `at`; returns the part of the client
+  // area whose pixels changed, empty when it did not move.
+  RECT MoveSatellite(POINT at);
   const RECT& SatellitePlace() const { return satellitePlace_; }
 
   // Copies `area` (client coordinates) of the scene to dc.
@@ -48,6 +48,7 @@ class TOrbitScene {
   HDC satellite_ = nullptr;
   HBITMAP backdropBitmap_ = nullptr;
   HBITMAP sceneBitmap_ = nullptr;
+  HBITMAP satelliteBitmap_ = nullptr;
   HGDIOBJ oldBackdrop_ = nullptr;
   HGDIOBJ oldScene_ = nullptr;
   HGDIOBJ oldSatellite_ = nullptr;

@@ -258,13 +258,14 @@ void TDialogWindow::BuildScene() {
   const TForm1& f = *form_;
   HWND frame = Control(f.Firmware);
   const RECT globe = PlaceOf(*View(f.Image1));
+  const RECT satellite = PlaceOf(*View(f.Image2));
   scene_.Build(frame, GetSysColor(COLOR_BTNFACE), static_cast<HBITMAP>(globe_.get()), globe,
-               static_cast<HBITMAP>(satellite_.get()), PlaceOf(*View(f.Image2)));
+               static_cast<HBITMAP>(satellite_.get()), {satellite.left, satellite.top});
   InvalidateRect(frame, nullptr, FALSE);
 }
 
 void TDialogWindow::MoveSatellite(const RECT& place) {
-  const RECT changed = scene_.MoveSatellite(place);
+  const RECT changed = scene_.MoveSatellite({place.left, place.top});
   if (IsRectEmpty(&changed)) return;
   HWND frame = Control(form_->Firmware);
   if (HDC dc = GetDC(frame)) {

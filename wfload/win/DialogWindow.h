@@ -129,7 +129,7 @@ class TDialogWindow final : public IFormHost {
   TGdiObject font_;
   TGdiObject globe_;
   TGdiObject satellite_;
-  TOrbitScene scene_;  // draws from globe_ and satellite_
+  TOrbitScene scene_;
   // Image2's control moves every kFollowSteps orbit steps (about 1 s).
   static constexpr unsigned kFollowSteps = 64;
   unsigned orbitSteps_ = 0;
