@@ -1,6 +1,8 @@
 #!/bin/bash
 # Checks a built applet: it imports only Windows system DLLs (the C and C++
-# runtimes are linked in) and exports exactly one name, CPlApplet.
+# runtimes are linked in), exports exactly one name, CPlApplet, and carries
+# its manifest as resource 123 (RT_MANIFEST, type 24), the one the Control
+# Panel activates, and no other manifest.
 #   check-pe.sh <objdump> <ctyset2.cpl>
 set -euo pipefail
 objdump=$1 file=$2
@@ -22,6 +24,15 @@ exports=$(sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' <<<"$dump" |
 echo "exports: $(echo $exports)"
 if [[ "$exports" != CPlApplet ]]; then
   echo "expected exactly one export, CPlApplet"
+  status=1
+fi
+# Resource tree of `objdump -p`: type entries, then their name entries.
+manifests=$(awk '/^[0-9a-f]+   Entry: ID:/ { type = $4 }
+                 /^[0-9a-f]+     Entry: ID:/ && type == "0x000018," { print $4 }' <<<"$dump" |
+  tr -d ,)
+echo "manifest resources: $(echo $manifests)"
+if [[ "$manifests" != 0x00007b ]]; then
+  echo "expected exactly one manifest resource, ID 123 (0x7b)"
   status=1
 fi
 exit $status
