@@ -10,6 +10,11 @@
 #     tests that use the simulated COM ports. PROCESS_PER_TEST Suite.Case ...
 #     runs each named GoogleTest case in a program of its own, one CTest test
 #     each (name.Suite.Case).
+#   ctyset2_wine_properties(test ... [TIMEOUT s])
+#     what every test that runs a Windows program has: the "wine" fixture, label
+#     "wine", exit code 77 as "skipped" (the i686 flavour on a machine that
+#     cannot run 32-bit programs, cmake/can-run-32bit.sh), a crash that Wine
+#     reports fails the test.
 
 # modemsim comes from the native tree; Wine tests start it through simctl.sh.
 set(CTYSET2_MODEMSIM "${PROJECT_SOURCE_DIR}/build/native/tools/modemsim/modemsim"
@@ -38,11 +43,19 @@ function(ctyset2_wine_test name)
     add_test(NAME ${name} COMMAND ${name})
     set(tests ${name})
   endif()
-  # A crash that Wine reports fails the test even if the process then exits 0.
-  set_tests_properties(${tests} PROPERTIES FIXTURES_REQUIRED wine LABELS wine TIMEOUT 600
-    FAIL_REGULAR_EXPRESSION "wine: Unhandled"
-    ENVIRONMENT "CTYSET2_BUILD=${CMAKE_BINARY_DIR};CTYSET2_SOURCE=${PROJECT_SOURCE_DIR};CTYSET2_MODEMSIM=${CTYSET2_MODEMSIM}")
+  ctyset2_wine_properties(${tests})
+  set_tests_properties(${tests} PROPERTIES ENVIRONMENT "CTYSET2_BUILD=${CMAKE_BINARY_DIR};CTYSET2_SOURCE=${PROJECT_SOURCE_DIR};CTYSET2_MODEMSIM=${CTYSET2_MODEMSIM}")
   if(T_COMPORTS)
     set_tests_properties(${tests} PROPERTIES RESOURCE_LOCK comports)
   endif()
+endfunction()
+
+function(ctyset2_wine_properties)
+  cmake_parse_arguments(T "" "TIMEOUT" "" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 600)
+  endif()
+  # A crash that Wine reports fails the test even if the process then exits 0.
+  set_tests_properties(${T_UNPARSED_ARGUMENTS} PROPERTIES FIXTURES_REQUIRED wine LABELS wine
+    TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77 FAIL_REGULAR_EXPRESSION "wine: Unhandled")
 endfunction()

@@ -9,6 +9,8 @@ arch=${1:?usage: wine-run.sh win64|win32 program [args...]}
 shift
 program=${1:?usage: wine-run.sh win64|win32 program [args...]}
 
+bash "$(dirname "$0")/can-run-32bit.sh" "$arch" || exit
+
 build=${CTYSET2_BUILD:-}
 if [[ -z "$build" ]]; then
   dir=$(cd "$(dirname "$program")" && pwd)

@@ -42,7 +42,7 @@ class FuzzModem : public FakeModem {
     probe = Pick(in, {"ERROR", "OK", "FW 2.07", ""});
     hasStatusV5 = in.ConsumeIntegralInRange(0, 3) != 3;
     hasStatusI9 = in.ConsumeIntegralInRange(0, 3) != 3;
-    acceptsCountry = in.ConsumeIntegralInRange(0, 3) != 3;
+    countryReply = Pick(in, {"OK", "OK", "OK", "ERROR", "NOK1", "OKAY"});
     DialogRig::Keys(*this);
     country = in.PickValueInArray({0xB5u, 0u, 4u, 0x77u});
   }

@@ -30,9 +30,13 @@ struct Receiver {
     FUZZ_CHECK(St().RxCount >= 0 && St().RxCount <= 399);
     FUZZ_CHECK(std::strlen(St().ReplyBuf) <= TDialogState::kMaxCopy);
     FUZZ_CHECK(Form().Memo1.Text().size() <= TMemo::kMaxText);
-    // A completed match means the text really arrived, in one piece.
-    if (St().WaitMatched && waitLength > 0)
-      FUZZ_CHECK(history.find(St().WaitText) != std::string::npos);
+    // A completed match means the text really arrived, in one piece, ending
+    // a line.
+    if (St().WaitMatched && waitLength > 0) {
+      const std::string text = St().WaitText;
+      FUZZ_CHECK(history.find(text + "\r") != std::string::npos ||
+                 history.find(text + "\n") != std::string::npos);
+    }
   }
 
   void Deliver(const std::string& bytes) {

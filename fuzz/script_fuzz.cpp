@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FakeModem modem;
   DialogRig::Keys(modem);
   modem.echo = in.ConsumeBool();
-  modem.acceptsCountry = in.ConsumeBool();
+  modem.countryReply = in.ConsumeBool() ? "OK" : "NOK1";
   modem.replyDelay = in.ConsumeIntegralInRange<Ms>(0, 11000);
   rig.port.Attach(1, modem);
   rig.port.SetPort(tptOne);

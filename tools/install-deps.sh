@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build make g++ clang libclang-rt-14-dev googletest clang-format
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine wine64 wine32:i386 fonts-wine
-  xvfb xauth x11-utils imagemagick
+  xvfb xauth x11-utils imagemagick icoutils
 )
 
 missing=()

@@ -11,7 +11,7 @@ constexpr int kLastPort = 8;
 void TForm1::Timer1Timer() {
   Memo1.Clear();
   Timer1.SetEnabled(false);
-  if (st_.PortOpened) Comm1.ClosePort();
+  if (st_.PortOpened) ClosePort();
   ++st_.CurPort;
   char status[40];
   std::snprintf(status, sizeof status, "Detecting COM%d...", static_cast<int>(st_.CurPort));
@@ -26,13 +26,14 @@ void TForm1::Timer1Timer() {
 void TForm1::ProbePort() {
   Comm1.SetPort(static_cast<TPort>(st_.CurPort));
   st_.LadderStep = 0;
+  inputClosed_ = true;
   bool opened = false;
   try {
     opened = Comm1.OpenPort();
   } catch (const ECommsError& error) {
     // The port could not be served: say so and go on with the next one.
     host_.ShowMessage(error.what(), TMsgKind::Error);
-    Comm1.ClosePort();
+    ClosePort();
     opened = false;
   }
   if (!opened) {
@@ -43,11 +44,26 @@ void TForm1::ProbePort() {
   std::snprintf(name, sizeof name, "COM%d", static_cast<int>(st_.CurPort));
   ComPort.SetText(name);
   st_.PortOpened = true;
+  ForgetEarlierPorts();
+  PortOpenedForInput();
   // From here until the ladder's last step a completed match must not stop
   // the ladder: the window before its first tick counts as part of it.
   st_.LadderBusy = true;
   WriteCommData("AT");
   Timer3.SetEnabled(true);
+}
+
+// Every port is probed from the state the first one starts from: what an
+// earlier port answered (an "ERROR" that armed "ATI9" or brought its
+// evaluation forward) says nothing about this one.
+void TForm1::ForgetEarlierPorts() {
+  CopyText(st_.WaitText, "");
+  st_.MatchPos = 0;
+  st_.LastMatch = 0;
+  st_.RxCount = 0;
+  st_.WaitMatched = false;
+  st_.UseAti9 = 0;
+  Timer2.SetInterval(kEvaluationMs);
 }
 
 void TForm1::EndScan() {
@@ -120,4 +136,10 @@ void TForm1::Timer2Timer() {
   }
   host_.Repaint();
   Timer1.SetEnabled(true);
+  // Done with this port. Closing it here rather than at the next port step
+  // lets whatever it still hands over arrive (and be dropped) before that
+  // step: WM_TIMER is low-priority, retrieved only when no other message is
+  // queued ("WM_TIMER message", Microsoft Learn), so nothing of this port
+  // reaches the next one.
+  ClosePort();
 }

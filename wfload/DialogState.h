@@ -26,7 +26,8 @@ struct TDialogState {
   std::int32_t MatchPos = 0;    // leading characters of WaitText matched
   std::int32_t RxCount = 0;     // received-byte stamp, 0 .. 399
   std::uint16_t LastMatch = 0;  // RxCount at the last byte that matched or broke a match
-  bool WaitMatched = false;     // WaitText matched in full
+  bool LineStart = true;        // the next byte begins a line (first byte, or after CR or LF)
+  bool WaitMatched = false;     // WaitText matched in full, as a whole line
   bool LadderBusy = false;      // the detection ladder is running
 
   std::int32_t CurPort = 0;    // port being probed: 0 before, 1 .. 8, 9 when over

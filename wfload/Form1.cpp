@@ -105,7 +105,7 @@ TForm1::TForm1(IFormHost& host, TCommPort& comm)
       DEM2List(BuiltIn(7)),
       IDlist(&IDlistBox),
       Timer1("Timer1", 500, true, "Timer1Timer", [this] { Timer1Timer(); }),
-      Timer2("Timer2", 2000, false, "Timer2Timer", [this] { Timer2Timer(); }),
+      Timer2("Timer2", kEvaluationMs, false, "Timer2Timer", [this] { Timer2Timer(); }),
       Timer3("Timer3", 800, false, "Timer3Timer", [this] { Timer3Timer(); }),
       Timer4("Timer4", 15, true, "Timer4Timer", [this] { Timer4Timer(); }),
       Comm1(comm),
@@ -127,7 +127,12 @@ TForm1::TForm1(IFormHost& host, TCommPort& comm)
 
 TForm1::~TForm1() {
   Comm1.SetOnReceiveData(nullptr);
-  FormDestroy();
+  // A port that raises on closing (its comms log cannot be closed) must not
+  // take the process down: the component's own destructor closes it again.
+  try {
+    FormDestroy();
+  } catch (...) {
+  }
 }
 
 void TForm1::AttachTimers() {
@@ -199,7 +204,17 @@ void TForm1::FormDestroy() {
   std::memset(st_.ReplyBuf, 0, sizeof st_.ReplyBuf);
   std::memset(st_.WaitText, 0, sizeof st_.WaitText);
   std::memset(st_.CurCommand, 0, sizeof st_.CurCommand);
-  if (st_.PortOpened) Comm1.ClosePort();
+  if (st_.PortOpened) ClosePort();
+}
+
+void TForm1::ClosePort() {
+  inputClosed_ = true;
+  Comm1.ClosePort();
+}
+
+void TForm1::PortOpenedForInput() {
+  inputClosed_ = false;
+  st_.LineStart = true;
 }
 
 void TForm1::FormResize() {
@@ -229,6 +244,7 @@ void TForm1::ComboBox1KeyPress(char& Key) {
 }
 
 void TForm1::Comm1ReceiveData(const void* Buffer, std::uint16_t BufferLength) {
+  if (inputClosed_) return;  // from a port the dialog is done with
   const char* bytes = static_cast<const char*>(Buffer);
   // The text up to the first zero byte, never beyond the delivery.
   const void* zero = bytes ? std::memchr(bytes, 0, BufferLength) : nullptr;
@@ -237,28 +253,36 @@ void TForm1::Comm1ReceiveData(const void* Buffer, std::uint16_t BufferLength) {
   Memo1.Append("\r\n", 2);
   if (!bytes) return;
 
+  // WaitText counts only as a whole line: its first byte begins a line and a
+  // CR or LF follows its last. MatchPos equal to its length means the text
+  // is in and the line end is awaited.
   const std::int32_t waitLength = static_cast<std::int32_t>(std::strlen(st_.WaitText));
   for (std::uint16_t n = 0; n < BufferLength; ++n) {
-    char b = bytes[n];
-    if (b != '\0' && st_.MatchPos >= 0 && st_.MatchPos < waitLength &&
-        b == st_.WaitText[st_.MatchPos]) {
-      if (st_.RxCount - st_.LastMatch == 1 || st_.MatchPos <= 0) {
+    const char b = bytes[n];
+    const bool lineEnd = b == '\r' || b == '\n';
+    if (waitLength > 0 && st_.MatchPos == waitLength) {
+      st_.MatchPos = 0;
+      if (lineEnd) CompleteMatch();
+    } else if (b != '\0' && st_.MatchPos >= 0 && st_.MatchPos < waitLength &&
+               b == st_.WaitText[st_.MatchPos] && (st_.MatchPos > 0 || st_.LineStart)) {
+      if (st_.RxCount - st_.LastMatch == 1 || st_.MatchPos <= 0)
         ++st_.MatchPos;
-        if (st_.MatchPos == waitLength) {
-          st_.WaitMatched = true;
-          if (!st_.LadderBusy) {
-            Timer3.SetEnabled(false);
-            Timer2.SetInterval(100);
-          }
-        }
-      } else {
+      else
         st_.MatchPos = 0;
-      }
       st_.LastMatch = static_cast<std::uint16_t>(st_.RxCount);
     } else {
       st_.MatchPos = 0;
     }
+    st_.LineStart = lineEnd;
     if (++st_.RxCount > kRxWrap) st_.RxCount = 0;
+  }
+}
+
+void TForm1::CompleteMatch() {
+  st_.WaitMatched = true;
+  if (!st_.LadderBusy) {
+    Timer3.SetEnabled(false);
+    Timer2.SetInterval(100);
   }
 }
 

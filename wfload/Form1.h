@@ -29,6 +29,8 @@ class TForm1 {
   static constexpr const char* kCaption = "Modem Regional Settings 2.3";
   static constexpr int kDesignWidth = 379;
   static constexpr int kDesignHeight = 287;
+  // Timer2 during detection: from the ladder's end to the evaluation.
+  static constexpr unsigned kEvaluationMs = 2000;
 
   // Status and message texts.
   static constexpr const char* kDetectingModem = "Detecting Modem Now....";
@@ -132,6 +134,12 @@ class TForm1 {
  private:
   void EndScan();
   void ProbePort();
+  void ForgetEarlierPorts();
+  // Closes Comm1; what it still hands over afterwards is dropped.
+  void ClosePort();
+  // A port was opened: its bytes count again, the first beginning a line.
+  void PortOpenedForInput();
+  void CompleteMatch();
   void AnswerTimeout();
   void CompleteScript();
   void StopAnimation();
@@ -141,4 +149,7 @@ class TForm1 {
   TDialogState& st_;
   bool detected_ = false;
   bool switching_ = false;
+  // Set from the moment the dialog closes its port (or tries another) until
+  // a port is open again: a delivery then belongs to a port it is done with.
+  bool inputClosed_ = false;
 };

@@ -91,7 +91,7 @@ void TForm1::Timer2C() {
   if (!st_.WaitMatched) {
     Panel14.Caption = kDetectError;
     st_.ScriptAbort = true;
-    Comm1.ClosePort();
+    ClosePort();
     Timer4.SetEnabled(false);
     host_.ShowMessage(kDetectErrorBox, TMsgKind::Error);
     host_.Close();
@@ -120,7 +120,7 @@ void TForm1::CompleteScript() {
   Timer4.SetEnabled(false);
   Panel14.Caption = kResetOk;
   host_.ShowMessage(kResetOkBox, TMsgKind::Information);
-  Comm1.ClosePort();
+  ClosePort();
   host_.Repaint();
   host_.Close();
 }
@@ -140,6 +140,7 @@ void TForm1::UPGRADEClick() {
 
 void TForm1::CountryCode() {
   Comm1.OpenPort();
+  PortOpenedForInput();
   st_.WaitMatched = true;
   Timer2.SetOnTimer("Timer2C", [this] { Timer2C(); });
   Timer2.SetEnabled(true);

@@ -158,8 +158,10 @@ TEST_F(DialogTest, ErrorToAti9BringsTheEvaluationForward) {
   EXPECT_EQ(port.openings[1].at, errorAt + 100 + 500);
 }
 
+// An "ERROR" before the status command neither stops the ladder nor arms
+// "ATI9", also after a port whose status command armed "ERROR".
 TEST_F(DialogTest, ErrorAnsweringAtOnALaterPortDoesNotStopTheScan) {
-  FakeModem first;  // leaves "ERROR" as the wait text
+  FakeModem first;
   first.identification = {"NO SUCH FAMILY"};
   FakeModem modem;
   Keys(modem);
@@ -168,7 +170,7 @@ TEST_F(DialogTest, ErrorAnsweringAtOnALaterPortDoesNotStopTheScan) {
   port.Attach(2, modem);
   Open();
   host.RunFor(30000);
-  EXPECT_EQ(port.LinesOn(2).size(), 6u);  // the whole ladder, then ATI9
+  EXPECT_EQ(port.LinesOn(2), kLadder);
   EXPECT_TRUE(form->DetectionSucceeded());
   EXPECT_TRUE(host.messages.empty());
 }

@@ -3,6 +3,50 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <string>
+#include <vector>
+
 #include "DialogRig.h"
 
 class DialogTest : public ::testing::Test, public DialogRig {};
+
+// The country switch after a detection: a FAKEMODEM set to the USA, on COM1
+// unless the test attaches it elsewhere before Detect().
+class SwitchTest : public DialogTest {
+ protected:
+  FakeModem modem;
+
+  void SetUp() override {
+    DialogTest::SetUp();
+    Keys(modem);
+    modem.country = 0xB5;
+  }
+
+  // Runs the scan to its end; forgets what was sent during it.
+  void Detect(int modemPort = 1) {
+    port.Attach(modemPort, modem);
+    Open();
+    host.RunFor(60000);
+    ASSERT_TRUE(form->DetectionSucceeded());
+    modem.heard.clear();
+    port.lines.clear();
+  }
+  void Choose(const std::string& country) {
+    int index = form->ComboBox1.Items.IndexOf(country);
+    ASSERT_GE(index, 0) << country;
+    form->ComboBox1.SetItemIndex(index);
+  }
+  // Presses OK and runs until the dialog closes (or 100 s pass).
+  void PressOk() {
+    okAt = clock.Now();
+    form->UPGRADEClick();
+    host.RunFor(100000);
+  }
+  void UseScript(std::initializer_list<const char*> lines) {
+    std::vector<std::string> items(lines.begin(), lines.end());
+    form->ListBox2.Items.Assign(items);
+  }
+
+  VirtualClock::Ms okAt = 0;
+};

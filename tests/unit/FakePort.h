@@ -1,12 +1,13 @@
 // A scripted serial port on the virtual clock. Devices sit on port numbers;
 // a port without a device cannot be opened. Each command line written (the
 // bytes up to a carriage return) goes to the device, whose answer is
-// delivered through OnReceiveData as one burst a set time after the carriage
-// return, if that opening of the port is still open then.
+// delivered through OnReceiveData in one burst (or a few) a set time after
+// the carriage return, if that opening of the port is still open then.
 #pragma once
 
 #include <cctype>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <set>
 #include <string>
@@ -20,8 +21,14 @@ class FakeDevice {
   virtual ~FakeDevice() = default;
   // Bytes sent back for one command line ("" for none).
   virtual std::string Answer(const std::string& line) = 0;
+  // The answer as the port delivers it: bursts burstGap apart.
+  virtual std::vector<std::string> Bursts(const std::string& line) {
+    std::string answer = Answer(line);
+    return answer.empty() ? std::vector<std::string>() : std::vector<std::string>{answer};
+  }
   // Time from the carriage return to the delivery of the answer.
   VirtualClock::Ms replyDelay = 250;
+  VirtualClock::Ms burstGap = 300;
 };
 
 // Answers nothing.
@@ -42,9 +49,12 @@ class FakeModem : public FakeDevice {
   bool echo = true;
   std::vector<std::string> identification = {"56K FAKEMODEM V1.0"};  // ATI5
   std::string probe = "ERROR";                                       // result of ATH3
-  bool hasStatusV5 = true;                      // AT&V5 lists the status, else ERROR
-  bool hasStatusI9 = true;                      // ATI9 lists the status, else ERROR
-  bool acceptsCountry = true;                   // AT%T19,0,<hex> answered OK, else ERROR
+  bool hasStatusV5 = true;  // AT&V5 lists the status, else ERROR
+  bool hasStatusI9 = true;  // ATI9 lists the status, else ERROR
+  // Result word for a well-formed AT%T19,0,<hex>: the country changes only
+  // with "OK". countryBursts, when given, is sent instead of the framed reply.
+  std::string countryReply = "OK";
+  std::vector<std::string> countryBursts;
   unsigned country = 0;                         // current country code
   std::map<unsigned, std::string> countryKeys;  // code -> key shown in the status
   std::map<std::string, Reply> overrides;       // exact command -> reply
@@ -66,8 +76,18 @@ class FakeModem : public FakeDevice {
     heard.push_back(line);
     return Frame(line, ReplyTo(line), echo);
   }
+  std::vector<std::string> Bursts(const std::string& line) override {
+    std::vector<std::string> bursts = FakeDevice::Bursts(line);
+    if (!countryBursts.empty() && IsCountryCommand(line)) return countryBursts;
+    return bursts;
+  }
 
  private:
+  static constexpr const char* kSetCountry = "AT%T19,0,";
+  static bool IsCountryCommand(const std::string& command) {
+    return command.rfind(kSetCountry, 0) == 0;
+  }
+
   Reply ReplyTo(const std::string& command) {
     auto over = overrides.find(command);
     if (over != overrides.end()) return over->second;
@@ -75,11 +95,9 @@ class FakeModem : public FakeDevice {
     if (command == "ATH3") return {{}, probe};
     if (command == "AT&V5") return hasStatusV5 ? Reply{{StatusLine()}, "OK"} : Reply{{}, "ERROR"};
     if (command == "ATI9") return hasStatusI9 ? Reply{{StatusLine()}, "OK"} : Reply{{}, "ERROR"};
-    const std::string set = "AT%T19,0,";
-    if (command.compare(0, set.size(), set) == 0) {
-      if (!acceptsCountry) return {{}, "ERROR"};
+    if (IsCountryCommand(command)) {
       unsigned code = 0;
-      std::string digits = command.substr(set.size());
+      std::string digits = command.substr(std::strlen(kSetCountry));
       if (digits.empty() || digits.size() > 4) return {{}, "ERROR"};
       for (char c : digits) {
         int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
@@ -88,8 +106,8 @@ class FakeModem : public FakeDevice {
         if (v < 0) return {{}, "ERROR"};
         code = code * 16 + static_cast<unsigned>(v);
       }
-      country = code;
-      return {};
+      if (countryReply == "OK") country = code;
+      return {{}, countryReply};
     }
     return {};
   }
@@ -117,6 +135,12 @@ class FakePort : public TCommPort {
   void Detach(int n) { devices_.erase(n); }
   // OpenPort on port n raises ECommsError.
   std::set<int> failing;
+  // ClosePort closes and then raises ECommsError (a comms log that cannot be
+  // closed).
+  bool closeThrows = false;
+  // A component that, once closed, still hands over what was on its way: the
+  // answers in flight arrive right after the handler that closed the port.
+  bool deliversAfterClose = false;
 
   // What happened.
   std::vector<Opening> openings;  // every OpenPort call
@@ -142,9 +166,14 @@ class FakePort : public TCommPort {
 
   // Delivers bytes at `at` if this opening of the port is still open then.
   void DeliverAt(VirtualClock::Ms at, const std::string& bytes) {
-    std::uint64_t session = session_;
-    clock_.Post(at, [this, session, bytes] {
-      if (open_ != 0 && session == session_) DeliverNow(bytes);
+    const std::uint64_t id = nextFlight_++;
+    inFlight_[id] = {session_, bytes};
+    clock_.Post(at, [this, id] {
+      auto flight = inFlight_.find(id);
+      if (flight == inFlight_.end()) return;  // handed over at the close
+      const Flight f = flight->second;
+      inFlight_.erase(flight);
+      if (open_ != 0 && f.session == session_) DeliverNow(f.bytes);
     });
   }
   // Raises OnReceiveData at once: the bytes and one zero byte after them, in
@@ -178,6 +207,15 @@ class FakePort : public TCommPort {
     if (open_ == 0) return;
     open_ = 0;
     ++closes;
+    for (auto flight = inFlight_.begin(); deliversAfterClose && flight != inFlight_.end();) {
+      if (flight->second.session != session_) {
+        ++flight;
+        continue;
+      }
+      clock_.Post(clock_.Now(), [this, bytes = flight->second.bytes] { DeliverNow(bytes); });
+      flight = inFlight_.erase(flight);
+    }
+    if (closeThrows) throw ECommsError("Unable to close the comms log");
   }
   bool WritePort(const void* buffer, std::uint16_t length) override {
     if (open_ == 0) return false;
@@ -189,10 +227,15 @@ class FakePort : public TCommPort {
       }
       lines.push_back({clock_.Now(), open_, partial});
       auto device = devices_.find(open_);
-      std::string answer =
-          device == devices_.end() ? std::string() : device->second->Answer(partial);
+      if (device != devices_.end()) {
+        const FakeDevice& d = *device->second;
+        VirtualClock::Ms at = clock_.Now() + d.replyDelay;
+        for (const std::string& burst : device->second->Bursts(partial)) {
+          DeliverAt(at, burst);
+          at += d.burstGap;
+        }
+      }
       partial.clear();
-      if (!answer.empty()) DeliverAt(clock_.Now() + device->second->replyDelay, answer);
     }
     return true;
   }
@@ -202,8 +245,15 @@ class FakePort : public TCommPort {
   }
 
  private:
+  struct Flight {
+    std::uint64_t session;
+    std::string bytes;
+  };
+
   VirtualClock& clock_;
   std::map<int, FakeDevice*> devices_;
   int open_ = 0;
   std::uint64_t session_ = 0;
+  std::map<std::uint64_t, Flight> inFlight_;  // answers not yet delivered
+  std::uint64_t nextFlight_ = 0;
 };

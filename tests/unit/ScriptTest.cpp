@@ -2,43 +2,6 @@
 // COM1 in virtual time.
 #include "DialogFixture.h"
 
-class SwitchTest : public DialogTest {
- protected:
-  FakeModem modem;
-
-  void SetUp() override {
-    DialogTest::SetUp();
-    Keys(modem);
-    modem.country = 0xB5;
-    port.Attach(1, modem);
-  }
-
-  void Detect() {
-    Open();
-    host.RunFor(8000);
-    ASSERT_TRUE(form->DetectionSucceeded());
-    modem.heard.clear();
-    port.lines.clear();
-  }
-  void Choose(const std::string& country) {
-    int index = form->ComboBox1.Items.IndexOf(country);
-    ASSERT_GE(index, 0) << country;
-    form->ComboBox1.SetItemIndex(index);
-  }
-  // Presses OK and runs until the dialog closes (or 100 s pass).
-  void PressOk() {
-    okAt = clock.Now();
-    form->UPGRADEClick();
-    host.RunFor(100000);
-  }
-  void UseScript(std::initializer_list<const char*> lines) {
-    std::vector<std::string> items(lines.begin(), lines.end());
-    form->ListBox2.Items.Assign(items);
-  }
-
-  VirtualClock::Ms okAt = 0;
-};
-
 TEST_F(SwitchTest, ChosenCountryIsSetAndReported) {
   Detect();
   ASSERT_EQ(form->ComboBox1.Text(), "North America (USA)");
@@ -82,7 +45,7 @@ TEST_F(SwitchTest, StatusStepUsesAti9WhenDetectionDid) {
 }
 
 TEST_F(SwitchTest, RefusedCountryFailsAfterTenSeconds) {
-  modem.acceptsCountry = false;
+  modem.countryReply = "ERROR";
   Detect();
   Choose("Germany");
   PressOk();
@@ -99,6 +62,7 @@ TEST_F(SwitchTest, RefusedCountryFailsAfterTenSeconds) {
 }
 
 TEST_F(SwitchTest, OkActsOnlyAfterDetectionAndOnlyOnce) {
+  port.Attach(1, modem);
   Open();
   form->UPGRADEClick();  // still detecting
   host.RunFor(8000);

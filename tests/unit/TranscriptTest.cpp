@@ -12,37 +12,43 @@ class MatcherTest : public DialogTest {
   }
 };
 
-TEST_F(MatcherTest, TextSplitOverTwoDeliveriesCompletes) {
-  Receive("O");
-  EXPECT_FALSE(st.WaitMatched);
-  Receive("K");
-  EXPECT_TRUE(st.WaitMatched);
-}
-
-TEST_F(MatcherTest, InterruptedOrRepeatedBytesDoNotComplete) {
-  Receive("OOK");
-  EXPECT_FALSE(st.WaitMatched);
-  Receive("OxK");
-  EXPECT_FALSE(st.WaitMatched);
-  Receive(std::string("O\0K", 3));  // a zero byte breaks the match too
-  EXPECT_FALSE(st.WaitMatched);
-  Receive("xOK");  // and a fresh start still works afterwards
-  EXPECT_TRUE(st.WaitMatched);
+// "OK" completes only as a whole line: its first byte is the first received
+// or follows a CR or LF, and a CR or LF follows it, in one delivery or
+// spread over several. A repeated, stray or zero byte breaks it.
+TEST_F(MatcherTest, WaitTextCompletesOnlyAsAWholeLine) {
+  const struct {
+    std::vector<std::string> deliveries;
+    bool matched;
+  } cases[] = {
+      {{"OK\r"}, true},           {{"O", "K\n"}, true},
+      {{"\r\nOK", "\r\n"}, true}, {{"AT%T19,0,4\rOK\r"}, true},
+      {{"\r\nOK"}, false},        {{"\r\nOOK\r\n"}, false},
+      {{"\r\nOxK\r\n"}, false},   {{std::string("\r\nO\0K\r\n", 7)}, false},
+      {{"\r\nNOK1\r\n"}, false},  {{"\r\nN", "OK1\r\n"}, false},
+      {{"\r\nOKAY\r\n"}, false},  {{"\r\nOK \r\n"}, false},
+      {{"xOK\r"}, false},
+  };
+  for (const auto& c : cases) {
+    st.LineStart = true;  // as on a port just opened
+    form->WaitString("OK");
+    for (const std::string& delivery : c.deliveries) Receive(delivery);
+    EXPECT_EQ(st.WaitMatched, c.matched) << ::testing::PrintToString(c.deliveries);
+  }
 }
 
 TEST_F(MatcherTest, MatchStraddlingTheCounterWrapBreaks) {
   st.RxCount = 399;  // "O" is stamped 399, "K" 0
-  Receive("OK");
+  Receive("OK\r");
   EXPECT_FALSE(st.WaitMatched);
-  EXPECT_EQ(st.RxCount, 1);
+  EXPECT_EQ(st.RxCount, 2);
   st.RxCount = 398;
-  Receive("OK");
+  Receive("OK\r");
   EXPECT_TRUE(st.WaitMatched);
 }
 
 TEST_F(MatcherTest, EmptyWaitTextNeverCompletes) {
   form->WaitString("");
-  Receive(std::string("OK\0\0", 4));
+  Receive(std::string("\r\nOK\r\n\0\0", 8));
   EXPECT_FALSE(st.WaitMatched);
 }
 
@@ -51,20 +57,22 @@ TEST_F(MatcherTest, OverlongWaitTextIsCutAndStillBounded) {
   form->WaitString(longText.c_str());
   EXPECT_EQ(std::strlen(st.WaitText), 79u);
   Receive(std::string(400, 'A'));
+  EXPECT_FALSE(st.WaitMatched);
+  EXPECT_LE(st.MatchPos, 79);
+  Receive("\r" + std::string(79, 'A') + "\r");
   EXPECT_TRUE(st.WaitMatched);
-  EXPECT_LE(st.MatchPos, 80);
 }
 
 TEST_F(MatcherTest, CompletionOutsideTheLadderBringsTheStepForward) {
   form->Timer3.SetEnabled(true);
   st.LadderBusy = true;
-  Receive("OK");
+  Receive("OK\r\n");
   EXPECT_TRUE(form->Timer3.Enabled());
   EXPECT_EQ(form->Timer2.Interval(), 2000u);
 
   form->WaitString("OK");
   st.LadderBusy = false;
-  Receive("OK");
+  Receive("OK\r\n");
   EXPECT_FALSE(form->Timer3.Enabled());
   EXPECT_EQ(form->Timer2.Interval(), 100u);
 }

@@ -6,4 +6,5 @@ ctyset2_unit_test(core_dialog_test
     ${CMAKE_CURRENT_LIST_DIR}/DetectionTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ScriptTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/HardeningTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/VerdictTest.cpp
   LIBS wfload_core)

@@ -20,7 +20,7 @@ ctyset2_wine_test(applet_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/EndTo
                   LIBS dialog_driver COMPORTS
                   PROCESS_PER_TEST
                     EndToEndTest.NoPortShowsNoModemAndCloses
-                    EndToEndTest.ModemOnCom2IsFoundAndSwitchedToTheChosenCountry
+                    EndToEndTest.ModemOnCom2BehindAnotherDeviceIsSwitchedToTheChosenCountry
                     EndToEndTest.UnknownFamilyShowsModemTypeNotDetected
                     EndToEndTest.RefusedCountryCommandFailsAfterTenSeconds
                     EndToEndTest.CancelDuringDetectionClosesThePort

@@ -93,11 +93,12 @@ std::string Modem::Answer(const std::string& line, bool& country_changed) {
   if (body == "H3")
     return profile_.ath3.empty() ? Result("OK") : Lines({profile_.ath3}) + Result("OK");
   if (body == "&V5") return behaviour_.error_avv5 ? Result("ERROR") : Listing(profile_.avv5);
-  if (body == "I9") return Listing(profile_.ati9);
+  if (body == "I9") return behaviour_.error_ati9 ? Result("ERROR") : Listing(profile_.ati9);
   static constexpr std::string_view kCountry = "%T19,0,";
   if (body.compare(0, kCountry.size(), kCountry) == 0) {
     const auto code = ParseHexCode(std::string_view(body).substr(kCountry.size()));
-    if (!code || !profile_.Find(*code) || behaviour_.refuse_country) return Result("ERROR");
+    if (!code || !profile_.Find(*code)) return Result("ERROR");
+    if (behaviour_.country_reply != "OK") return Result(behaviour_.country_reply);
     profile_.country = *code;
     country_changed = true;
     return Result("OK");

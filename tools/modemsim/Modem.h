@@ -13,10 +13,12 @@ namespace modemsim {
 
 struct Behaviour {
   bool echo = true;
-  bool silent = false;          // no echo, no reply
-  bool all_error = false;       // every AT command answers ERROR
-  bool error_avv5 = false;      // AT&V5 answers ERROR
-  bool refuse_country = false;  // AT%T19 answers ERROR and changes nothing
+  bool silent = false;      // no echo, no reply
+  bool all_error = false;   // every AT command answers ERROR
+  bool error_avv5 = false;  // AT&V5 answers ERROR
+  bool error_ati9 = false;  // ATI9 answers ERROR
+  // Result code of a valid AT%T19; the country changes only with OK.
+  std::string country_reply = "OK";
   bool nul_bytes = false;       // a zero byte at the start of every reply line
   bool unterminated = false;    // the final result code lacks its CR LF
   std::size_t flood_bytes = 0;  // garbage sent after the reply of command flood_after

@@ -38,7 +38,9 @@ constexpr const char* kUsage =
     "  --country HEX       current country code\n"
     "  --echo-off          no command echo       --silent    never answer, not even echo\n"
     "  --all-error         every command answers ERROR\n"
-    "  --error-avv5        AT&V5 answers ERROR   --refuse-country  AT%T19 answers ERROR\n"
+    "  --error-avv5        AT&V5 answers ERROR   --error-ati9  ATI9 answers ERROR\n"
+    "  --refuse-country    AT%T19 answers ERROR  --country-reply WORD  AT%T19 answers WORD\n"
+    "                      (the country changes only when WORD is OK)\n"
     "  --delay-ms N        reply N ms after the echo\n"
     "  --slow-ms N         echo and reply N ms after the command\n"
     "  --nul-bytes         a zero byte at the start of every reply line\n"
@@ -130,8 +132,13 @@ Config ParseArgs(int argc, char** argv) {
       b.all_error = true;
     } else if (opt == "--error-avv5") {
       b.error_avv5 = true;
+    } else if (opt == "--error-ati9") {
+      b.error_ati9 = true;
     } else if (opt == "--refuse-country") {
-      b.refuse_country = true;
+      b.country_reply = "ERROR";
+    } else if (opt == "--country-reply") {
+      b.country_reply = arg();
+      if (b.country_reply.empty()) Fail("--country-reply needs a word");
     } else if (opt == "--nul-bytes") {
       b.nul_bytes = true;
     } else if (opt == "--unterminated") {
@@ -214,18 +221,21 @@ class StateFiles {
   void Received(const std::string& bytes) { Append(received_, bytes); }
   void Sent(const std::string& bytes) { Append(sent_, bytes); }
   void Command(const std::string& line) { Append(commands_, line + "\n"); }
-  void Country(unsigned code) {
+  void Country(unsigned code) { Replace("country", modemsim::FormatHexCode(code) + "\n"); }
+  void Line(bool open) { Replace("line", open ? "open\n" : "closed\n"); }
+
+ private:
+  // Writes a small file whole, so a reader never sees it half written.
+  void Replace(const char* name, const std::string& text) {
     if (dir_.empty()) return;
-    const std::string path = dir_ + "/country", tmp = path + ".tmp";
+    const std::string path = dir_ + "/" + name, tmp = path + ".tmp";
     {
       Fd fd(::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-      if (fd.get() < 0 || !WriteAll(fd.get(), modemsim::FormatHexCode(code) + "\n"))
-        Fail("can not write " + tmp, 1);
+      if (fd.get() < 0 || !WriteAll(fd.get(), text)) Fail("can not write " + tmp, 1);
     }
     if (::rename(tmp.c_str(), path.c_str()) != 0) Fail("can not rename " + tmp, 1);
   }
 
- private:
   int Open(const char* name) {
     const std::string path = dir_ + "/" + name;
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -363,6 +373,7 @@ class Server {
       out_.clear();
       for (auto& pending : queue_) pending.bytes.clear();
     }
+    if (listening_ == hung_up) state_.Line(!hung_up);
     listening_ = !hung_up;
   }
 
@@ -396,7 +407,7 @@ class Server {
       if (queue_.front().hang_up) {
         hang_up_ = true;
         drain_probe_ = OpenSlave();
-        hang_up_deadline_ = now + std::chrono::seconds(2);
+        hang_up_deadline_ = now + kHangUpPatience;
         queue_.clear();
         return;
       }
@@ -407,18 +418,27 @@ class Server {
   void Flush() {
     const ssize_t n = ::write(master_.get(), out_.data(), out_.size());
     if (n > 0) {
+      last_write_ = Clock::now();
       state_.Sent(out_.substr(0, static_cast<std::size_t>(n)));
       out_.erase(0, static_cast<std::size_t>(n));
     }
   }
 
   // Closing the master flushes the client's input, so a hang-up waits until
-  // the last reply has been read (or the client stops reading for 2 s).
+  // the last reply has been read (or the client has not read for
+  // kHangUpPatience). Bytes written to the master reach the slave's input
+  // queue through a kernel work item, which a busy machine may run late: an
+  // empty queue counts only once kFlipSettle has passed since the last write.
   bool Drained() const {
+    if (!out_.empty()) return false;
+    if (!listening_) return true;
     int unread = 0;
-    return out_.empty() &&
-           (!listening_ || (::ioctl(drain_probe_.get(), FIONREAD, &unread) == 0 && unread == 0));
+    return Clock::now() - last_write_ >= kFlipSettle &&
+           ::ioctl(drain_probe_.get(), FIONREAD, &unread) == 0 && unread == 0;
   }
+
+  static constexpr std::chrono::milliseconds kFlipSettle{250};
+  static constexpr std::chrono::seconds kHangUpPatience{10};
 
   Config config_;
   Modem modem_;
@@ -430,6 +450,7 @@ class Server {
   std::string out_;
   bool hang_up_ = false;
   Clock::time_point hang_up_deadline_;
+  Clock::time_point last_write_;
 };
 
 }  // namespace

@@ -210,11 +210,15 @@ std::string WindowText(HWND hwnd) {
   // WM_GETTEXT, which GetWindowText sends only to windows of its own process:
   // for a control of another process (an edit, a combo box) it would read a
   // caption the control does not keep.
+  // A window whose thread is busy (a loaded machine) answers late, not never:
+  // ask again until it answers or goes.
   char buf[512] = {};
   DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
-                           SMTO_ABORTIFHUNG, 5000, &copied))
-    return std::string();
+  const ULONGLONG end = GetTickCount64() + 60000;
+  while (!SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf),
+                              SMTO_NORMAL, 5000, &copied)) {
+    if (!IsWindow(hwnd) || GetTickCount64() >= end) return std::string();
+  }
   return buf;
 }
 

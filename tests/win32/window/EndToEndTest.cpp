@@ -69,11 +69,17 @@ TEST_F(EndToEndTest, NoPortShowsNoModemAndCloses) {
   });
 }
 
-TEST_F(EndToEndTest, ModemOnCom2IsFoundAndSwitchedToTheChosenCountry) {
-  winetest::SimModem modem(2, "--country B5");
+// COM1: a device of no known family that answers "ERROR" to both status
+// commands; COM2: the modem, which lists its country only for "AT&V5" (it
+// answers "ERROR" to "ATI9"). What COM1 answered changes nothing about COM2:
+// its country is read from "AT&V5", OK asks for it with "AT&V5" again, and
+// the dialog reports the switch the modem made.
+TEST_F(EndToEndTest, ModemOnCom2BehindAnotherDeviceIsSwitchedToTheChosenCountry) {
+  winetest::SimModem device(1, "--ident \"ACME 9600 Voice\" --error-avv5 --error-ati9");
+  winetest::SimModem modem(2, "--country B5 --error-ati9");
   Open([&](HWND dialog) {
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 40000)) << Status(dialog);
+    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 60000)) << Status(dialog);
     HWND countries = Item(dialog, kIdComboBox1);
     EXPECT_EQ("North America (USA)", Text(countries));
     const std::vector<std::string> items = ComboItems(countries);
@@ -88,9 +94,10 @@ TEST_F(EndToEndTest, ModemOnCom2IsFoundAndSwitchedToTheChosenCountry) {
     ExpectFinalMessage(dialog, "Information", " Modem reset OK !!     ", 40000);
   });
   EXPECT_EQ(0x04, modem.CountryCode());
-  const std::vector<std::string> commands = modem.Commands();
-  ASSERT_FALSE(commands.empty());
-  EXPECT_EQ("AT%T19,0,4", commands[commands.size() - 2]);
+  EXPECT_EQ((std::vector<std::string>{"AT", "ATZ", "ATI5", "ATH3", "AT&V5", "ATI9"}),
+            device.Commands());
+  EXPECT_EQ((std::vector<std::string>{"AT", "ATZ", "ATI5", "ATH3", "AT&V5", "AT%T19,0,4", "AT&V5"}),
+            modem.Commands());
 }
 
 TEST_F(EndToEndTest, UnknownFamilyShowsModemTypeNotDetected) {
@@ -101,8 +108,9 @@ TEST_F(EndToEndTest, UnknownFamilyShowsModemTypeNotDetected) {
   });
 }
 
+// "NOK1" is a refusal, although it contains "OK".
 TEST_F(EndToEndTest, RefusedCountryCommandFailsAfterTenSeconds) {
-  winetest::SimModem modem(1, "--country B5 --refuse-country");
+  winetest::SimModem modem(1, "--country B5 --country-reply NOK1");
   Open([&](HWND dialog) {
     ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 40000)) << Status(dialog);

@@ -124,11 +124,17 @@ const TDesignedControl kDesign[] = {
     {kIdMemo1, "Edit", "Memo1", 0, 64, 104, 201, 121},
 };
 
+// The detection status, as the dialog opens or, on a busy machine, after the
+// scan's first steps have already named a port.
+bool ShowsDetection(HWND dialog) {
+  const std::string status = Text(Item(dialog, kIdPanel14));
+  return status == kDetecting || status.rfind("Detecting COM", 0) == 0;
+}
+
 TEST_F(SettingsWindowTest, ShowsTheDesignedControlsAndClosesOnCancel) {
   const LONG result = applet_.Open(owner_, [&](HWND dialog) {
     ASSERT_NE(nullptr, dialog);
-    // First, before the scan's first step changes it.
-    EXPECT_EQ(kDetecting, Text(Item(dialog, kIdPanel14)));
+    EXPECT_TRUE(ShowsDetection(dialog)) << Text(Item(dialog, kIdPanel14));
 
     EXPECT_EQ(kCaption, Text(dialog));
     EXPECT_EQ(kCaption, ClassOf(dialog));
@@ -157,7 +163,12 @@ TEST_F(SettingsWindowTest, ShowsTheDesignedControlsAndClosesOnCancel) {
       HWND hwnd = Item(dialog, c.id);
       ASSERT_NE(nullptr, hwnd) << c.id;
       EXPECT_TRUE(SameClass(ClassOf(hwnd), c.className)) << ClassOf(hwnd);
-      if (c.id != kIdPanel1) {
+      // The scan's first step empties the transcript; on a busy machine it
+      // may have run already.
+      if (c.id == kIdMemo1) {
+        const std::string text = Text(hwnd);
+        EXPECT_TRUE(text == c.text || text.empty()) << text;
+      } else if (c.id != kIdPanel1) {
         EXPECT_EQ(c.text, Text(hwnd));
       }
       EXPECT_EQ(c.parent == 0 ? dialog : Item(dialog, c.parent), GetParent(hwnd));
@@ -275,7 +286,7 @@ TEST_F(SettingsWindowTest, ThreeOpeningsClosedByButtonCloseBoxAndEscape) {
     SCOPED_TRACE(way);
     const LONG result = applet_.Open(owner_, [&](HWND dialog) {
       ASSERT_NE(nullptr, dialog);
-      EXPECT_EQ(kDetecting, Text(Item(dialog, kIdPanel14)));
+      EXPECT_TRUE(ShowsDetection(dialog)) << Text(Item(dialog, kIdPanel14));
       EXPECT_EQ(kDesignCountries.size(), ComboItems(Item(dialog, kIdComboBox1)).size());
       EXPECT_EQ(Sorted(kAlwaysVisible), VisibleControls(dialog));
       closeBy(way, dialog);
