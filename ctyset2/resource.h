@@ -2,6 +2,7 @@
 #pragma once
 
 #define IDI_APPLET 101
+#define IDR_MANIFEST 123
 
 #define IDS_TITLE 1
 #define IDS_APPLET_INFO 2

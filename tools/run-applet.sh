@@ -2,7 +2,8 @@
 # Opens the applet (x86_64 build) in Wine's Control Panel host with modemsim
 # (FAXLINK profile) serving a COM port.
 #
-#   tools/run-applet.sh [--com N] [--headless] [--out DIR] [walkthrough options]
+#   tools/run-applet.sh [--com N] [--headless] [--out DIR] [--no-pictures]
+#                       [walkthrough options]
 #
 # On a working X display (and without --headless) the host shows there and
 # this script waits until it is closed. Otherwise, under Xvfb,
@@ -18,12 +19,14 @@ walkthrough=$build/tools/walkthrough/walkthrough.exe
 
 com=1
 headless=0
+pictures=1
 walk_options=()
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --com) com=$2; shift 2 ;;
     --headless) headless=1; shift ;;
     --out) run=$2; shift 2 ;;
+    --no-pictures) pictures=0; shift ;;
     *) walk_options+=("$1"); shift ;;
   esac
 done
@@ -67,7 +70,8 @@ if [[ $interactive == 1 ]]; then
 fi
 
 status=0
-CTYSET2_SOURCE=$root /usr/lib/wine/wine64 "$walkthrough" --sim-state "$state" --pictures "$run" \
+if [[ $pictures == 1 ]]; then walk_options+=(--pictures "$run"); fi
+CTYSET2_SOURCE=$root /usr/lib/wine/wine64 "$walkthrough" --sim-state "$state" \
   "${walk_options[@]}" | tr -d '\r' || status=$?
 for bmp in "$run"/*.bmp; do
   [[ -e "$bmp" ]] || continue

@@ -111,6 +111,8 @@ TForm1::TForm1(IFormHost& host, TCommPort& comm)
       Comm1(comm),
       host_(host),
       st_(DialogState()) {
+  // Where debug mode shows a script list: below Cancel, right of Memo1.
+  ListBox1.Bounds = ListBox2.Bounds = {268, 184, 97, 38};
   ComPort.Visible = false;
   ComPort.Enabled = false;
   ComPort.SetText("COM1");
@@ -335,10 +337,12 @@ void TForm1::UpdateImage2Position() {
   Image2.Bounds.Top =
       static_cast<int>(RoundHalfEven(74 - 70 * std::sin(r)) + 2L * st_.DpiShift + 52);
   Image2.Bounds.Left = static_cast<int>(RoundHalfEven(70 - 70 * std::cos(r)) + st_.DpiShift);
+  Image2OnOrbit = true;
 }
 
 void TForm1::StopAnimation() {
   Timer4.SetEnabled(false);
   Image2.Bounds.Top = 80;
   Image2.Bounds.Left = 8;
+  Image2OnOrbit = false;
 }

@@ -45,13 +45,15 @@ class TForm1 {
   static constexpr const char* kUnknownCountry = "UnKnow";
 
   // Controls under their design names. Children of Firmware are relative
-  // to it, in design pixels; Image2's place is set at run time (animation,
-  // parking) and then already includes DpiShift.
+  // to it, in design pixels. Image2's place is set at run time: on its orbit
+  // (Image2OnOrbit) it includes DpiShift, the orbit's own allowance for large
+  // display fonts; parked it does not.
   TControl Firmware;
   TControl ICtype;
   TComboBox ComboBox1;
   TControl Image1;
   TControl Image2;
+  bool Image2OnOrbit = false;
   TControl UPGRADE;
   TControl Cancel;
   TControl Panel1;
@@ -60,8 +62,8 @@ class TForm1 {
   TControl Panel8;
   TControl Label1;
   TComboBox ComPort;
-  TMemo Memo1;  // the transcript
-  TListBox ListBox1;
+  TMemo Memo1;        // the transcript
+  TListBox ListBox1;  // the command scripts, shown in debug mode
   TListBox ListBox2;
   TListBox ResponseList;
   TListBox IDlistBox;  // the hidden list box named IDlist

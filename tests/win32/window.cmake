@@ -7,6 +7,8 @@ target_link_libraries(dialog_driver PUBLIC ctyset2_wine_support)
 
 # The window: controls, texts, sizes, closing; the platform services it uses.
 ctyset2_wine_test(window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/WindowTest.cpp
+                                      ${CMAKE_CURRENT_LIST_DIR}/window/OrbitSceneTest.cpp
+                                      ${CMAKE_CURRENT_LIST_DIR}/window/WindowModesTest.cpp
                   LIBS dialog_driver wfload_win COMPORTS)
 add_dependencies(window_test ctyset2)
 

@@ -5,15 +5,21 @@
 // (24-bit BMP) go to the picture directory.
 //
 //   walkthrough.exe --sim-state DIR [--pictures DIR] [--choose NAME] [--applet PATH]
+//                   [--poll MS] [--prompt-pause S]
 //
 // DIR are Linux paths; --sim-state is the simulator's state directory. The
 // applet is the build tree's (CTYSET2_BUILD) unless --applet names another,
-// such as "ctyset2.cpl" for the one installed in the system directory. Exit
-// code 0 when the modem ends up on the chosen country, the success box was
-// shown and the host has exited.
+// such as "ctyset2.cpl" for the one installed in the system directory.
+// --poll sets how often the status line is read (default 10 ms; the CPU bench
+// reads it seldom so as not to load the dialog); --prompt-pause leaves the
+// dialog alone at the country prompt for S seconds before choosing. Exit code
+// 0 when the modem ends up on the chosen country, the success box was shown
+// and the host has exited.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -35,6 +41,8 @@ struct TOptions {
   std::string pictures;
   std::string choose;
   std::string applet;
+  DWORD pollMs = 10;
+  DWORD promptPauseMs = 0;
 };
 
 bool ParseOptions(int argc, char** argv, TOptions& o) {
@@ -48,6 +56,10 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
       o.choose = argv[i + 1];
     } else if (name == "--applet") {
       o.applet = argv[i + 1];
+    } else if (name == "--poll") {
+      o.pollMs = static_cast<DWORD>(std::strtoul(argv[i + 1], nullptr, 10));
+    } else if (name == "--prompt-pause") {
+      o.promptPauseMs = static_cast<DWORD>(std::strtod(argv[i + 1], nullptr) * 1000);
     } else {
       return false;
     }
@@ -55,14 +67,23 @@ bool ParseOptions(int argc, char** argv, TOptions& o) {
   return argc % 2 == 1 && !o.simState.empty();
 }
 
-// Milliseconds since the dialog showed.
+// Seconds since the dialog showed.
 class TClock {
  public:
-  void Start() { zero_ = GetTickCount64(); }
+  void Start() {
+    zero_ = GetTickCount64();
+    FILETIME now = {};
+    GetSystemTimePreciseAsFileTime(&now);
+    const ULONGLONG ticks = (static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    unixZero_ = static_cast<double>(ticks - 116444736000000000ULL) / 1e7;
+  }
   double Seconds() const { return static_cast<double>(GetTickCount64() - zero_) / 1000.0; }
+  // The zero as Unix time, to line the walk up with samples taken on Linux.
+  double UnixZero() const { return unixZero_; }
 
  private:
   ULONGLONG zero_ = GetTickCount64();
+  double unixZero_ = 0;
 };
 
 // Writes the screen's pixels inside `r` as a 24-bit BMP file.
@@ -142,6 +163,7 @@ class TWalk {
     std::printf("walk-through: %s\n", command.c_str());
     std::printf("  dialog shown %.2f s after the host started; times below from then\n",
                 static_cast<double>(GetTickCount64() - started) / 1000.0);
+    std::printf("  clock zero at Unix time %.3f\n", clock_.UnixZero());
 
     if (!Detect(dialog) || !Switch(dialog)) return false;
     if (!host.WaitExit(15000)) return Fail("the host did not exit within 15 s of the box");
@@ -169,7 +191,7 @@ class TWalk {
           box = WaitForMessageBox(dialog, 0);
           return box != nullptr || last_ == kPrompt;
         },
-        60000);
+        60000, o_.pollMs);
     if (box != nullptr) return Boxed(dialog, box, "detection ended with a message box");
     if (!prompted) return Fail("no country prompt within 60 s; status " + Quoted(last_));
     Picture(WindowPlace(dialog), "2-prompt");
@@ -196,6 +218,7 @@ class TWalk {
 
   // Chooses another country, presses OK and answers the box.
   bool Switch(HWND dialog) {
+    if (o_.promptPauseMs > 0) Sleep(o_.promptPauseMs);
     std::string chosen = o_.choose;
     for (const std::string& item : items_) {
       if (chosen.empty() && item != preselected_) chosen = item;
@@ -216,7 +239,7 @@ class TWalk {
           box = WaitForMessageBox(dialog, 0);
           return box != nullptr;
         },
-        40000);
+        40000, o_.pollMs);
     if (box == nullptr) return Fail("no message box within 40 s of OK");
     const double shown = clock_.Seconds();
     Status(status);
@@ -241,9 +264,13 @@ class TWalk {
     return true;
   }
 
-  // Records a change of the status line.
+  // Records a change of the status line. The text is asked of the window
+  // manager (the wineserver under Wine), not of the dialog, which a poll so
+  // would disturb.
   void Status(HWND status) {
-    const std::string now = WindowText(status);
+    wchar_t text[256] = {};
+    const int length = InternalGetWindowText(status, text, 256);
+    const std::string now(text, text + std::max(length, 0));
     if (now == last_) return;
     last_ = now;
     std::printf("%7.2f s  status %s\n", clock_.Seconds(), Quoted(now).c_str());

@@ -110,3 +110,97 @@ HBITMAP DrawSatelliteBitmap(int width, int height, COLORREF background) {
   c.Ellipse(9, 8, 16, 15, RGB(255, 232, 160), RGB(255, 232, 160), 1);
   return c.Release();
 }
+
+bool TOrbitScene::Build(HWND frame, COLORREF background, HBITMAP globe, const RECT& globePlace,
+                        HBITMAP satellite, POINT satelliteAt) {
+  Clear();
+  RECT client = {};
+  GetClientRect(frame, &client);
+  BITMAP satelliteInfo = {};
+  if (client.right <= 0 || client.bottom <= 0 || !globe ||
+      !GetObjectA(satellite, sizeof satelliteInfo, &satelliteInfo))
+    return false;
+  const int w = satelliteInfo.bmWidth;
+  const int h = satelliteInfo.bmHeight;
+  HDC screen = GetDC(nullptr);
+  backdrop_ = CreateCompatibleDC(screen);
+  scene_ = CreateCompatibleDC(screen);
+  satellite_ = CreateCompatibleDC(screen);
+  backdropBitmap_ = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  sceneBitmap_ = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  satelliteBitmap_ = CreateCompatibleBitmap(screen, w, h);
+  ReleaseDC(nullptr, screen);
+  if (!backdrop_ || !scene_ || !satellite_ || !backdropBitmap_ || !sceneBitmap_ ||
+      !satelliteBitmap_) {
+    Clear();
+    return false;
+  }
+  oldBackdrop_ = SelectObject(backdrop_, backdropBitmap_);
+  oldScene_ = SelectObject(scene_, sceneBitmap_);
+  oldSatellite_ = SelectObject(satellite_, satelliteBitmap_);
+
+  TGdiObject brush(CreateSolidBrush(background));
+  FillRect(backdrop_, &client, static_cast<HBRUSH>(brush.get()));
+  SendMessageA(frame, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(backdrop_), PRF_CLIENT);
+  // The pictures are copied: a bitmap can be selected into one DC only, and
+  // the controls that hold them may want to draw them.
+  HDC picture = CreateCompatibleDC(backdrop_);
+  HGDIOBJ old = SelectObject(picture, globe);
+  BitBlt(backdrop_, globePlace.left, globePlace.top, globePlace.right - globePlace.left,
+         globePlace.bottom - globePlace.top, picture, 0, 0, SRCCOPY);
+  SelectObject(picture, satellite);
+  BitBlt(satellite_, 0, 0, w, h, picture, 0, 0, SRCCOPY);
+  SelectObject(picture, old);
+  DeleteDC(picture);
+
+  BitBlt(scene_, 0, 0, client.right, client.bottom, backdrop_, 0, 0, SRCCOPY);
+  satellitePlace_ = {satelliteAt.x, satelliteAt.y, satelliteAt.x + w, satelliteAt.y + h};
+  DrawSatellite();
+  return true;
+}
+
+void TOrbitScene::Clear() {
+  if (satellite_) {
+    SelectObject(satellite_, oldSatellite_);
+    DeleteDC(satellite_);
+  }
+  if (scene_) {
+    SelectObject(scene_, oldScene_);
+    DeleteDC(scene_);
+  }
+  if (backdrop_) {
+    SelectObject(backdrop_, oldBackdrop_);
+    DeleteDC(backdrop_);
+  }
+  for (HBITMAP bitmap : {sceneBitmap_, backdropBitmap_, satelliteBitmap_})
+    if (bitmap) DeleteObject(bitmap);
+  backdrop_ = scene_ = satellite_ = nullptr;
+  backdropBitmap_ = sceneBitmap_ = satelliteBitmap_ = nullptr;
+}
+
+void TOrbitScene::DrawSatellite() {
+  const RECT& r = satellitePlace_;
+  // The same round region the picture had as a window of its own.
+  TGdiObject round(CreateEllipticRgn(r.left, r.top, r.right + 1, r.bottom + 1));
+  SelectClipRgn(scene_, static_cast<HRGN>(round.get()));
+  BitBlt(scene_, r.left, r.top, r.right - r.left, r.bottom - r.top, satellite_, 0, 0, SRCCOPY);
+  SelectClipRgn(scene_, nullptr);
+}
+
+RECT TOrbitScene::MoveSatellite(POINT at) {
+  RECT changed = {};
+  if (!Built() || (at.x == satellitePlace_.left && at.y == satellitePlace_.top)) return changed;
+  const RECT old = satellitePlace_;
+  BitBlt(scene_, old.left, old.top, old.right - old.left, old.bottom - old.top, backdrop_, old.left,
+         old.top, SRCCOPY);
+  OffsetRect(&satellitePlace_, at.x - old.left, at.y - old.top);
+  DrawSatellite();
+  UnionRect(&changed, &old, &satellitePlace_);
+  return changed;
+}
+
+void TOrbitScene::Paint(HDC dc, const RECT& area) const {
+  if (!Built()) return;
+  BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, scene_, area.left,
+         area.top, SRCCOPY);
+}

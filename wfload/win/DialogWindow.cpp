@@ -63,9 +63,11 @@ void TDialogWindow::RunModal(HWND owner) {
   wc.lpfnWndProc = WindowProc;
   wc.hInstance = module_;
   wc.hIcon = LoadIconA(module_, MAKEINTRESOURCEA(kIconId));
-  wc.hIconSm = static_cast<HICON>(LoadImageA(module_, MAKEINTRESOURCEA(kIconId), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON),
-                                             GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+  // LoadIcon's icon is shared; the small one is this showing's own.
+  const TIcon smallIcon(static_cast<HICON>(
+      LoadImageA(module_, MAKEINTRESOURCEA(kIconId), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                 GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+  wc.hIconSm = smallIcon.get();
   wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   wc.lpszClassName = kSettingsWindowClass;
@@ -100,6 +102,7 @@ void TDialogWindow::RunModal(HWND owner) {
   if (hwnd_) DestroyWindow(hwnd_);
   hwnd_ = nullptr;
   views_.clear();
+  scene_.Clear();
   if (registered) UnregisterClassA(kSettingsWindowClass, module_);
 }
 
@@ -131,6 +134,7 @@ bool TDialogWindow::CreateFrame(HWND owner) {
   CreateControls();
   form_->AttachTimers();
   MirrorAll();
+  BuildScene();
   Dispatch([this] { form_->FormResize(); });
   CenterOnScreen();
   return true;
@@ -181,7 +185,7 @@ void TDialogWindow::CreateControls() {
   // Created in tab order: ComboBox1, UPGRADE, Cancel, then Memo1.
   HWND frame = Add(f.Firmware, TKind::GroupBox, hwnd_, kIdFirmware, "BUTTON",
                    BS_GROUPBOX | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT);
-  Subclass(frame, TSubclass::Container);
+  Subclass(frame, TSubclass::Frame);
   Add(f.ICtype, TKind::Label, frame, kIdICtype, "STATIC", SS_LEFT);
   HWND countries = Add(f.ComboBox1, TKind::ComboBox, frame, kIdComboBox1, "COMBOBOX",
                        combo | CBS_SORT | WS_TABSTOP);
@@ -207,7 +211,7 @@ void TDialogWindow::CreateControls() {
   Add(f.LINTList, TKind::ListBox, frame, kIdLINTList, "LISTBOX", list);
   views_.back().items = &f.LINTList.Items;
   // The pictures lie beneath every other control of the group box, the
-  // orbiting one above the backdrop.
+  // orbiting one above the backdrop. The group box draws them (its scene).
   HWND backdrop = Add(f.Image1, TKind::Picture, frame, kIdImage1, "STATIC", SS_BITMAP);
   HWND orbiter = Add(f.Image2, TKind::Picture, frame, kIdImage2, "STATIC", SS_BITMAP);
   SetWindowPos(orbiter, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
@@ -223,8 +227,11 @@ void TDialogWindow::CreateControls() {
       {&f.LDEMList, kIdLDEMList}, {&f.INT2List, kIdINT2List}, {&f.DEM2List, kIdDEM2List},
       {&f.PCI2List, kIdPCI2List}, {&f.AllList, kIdAllList}};
   for (const auto& [box, id] : lists) {
-    Add(*box, TKind::ListBox, hwnd_, id, "LISTBOX", list);
+    HWND hwnd = Add(*box, TKind::ListBox, hwnd_, id, "LISTBOX", list);
     views_.back().items = &box->Items;
+    // Debug mode shows a script list over the group box.
+    if (box == &f.ListBox1 || box == &f.ListBox2)
+      SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
   MakePictures();
 }
@@ -236,17 +243,45 @@ void TDialogWindow::MakePictures() {
   const int w = Scale(f.Image2.Bounds.Width);
   const int h = Scale(f.Image2.Bounds.Height);
   satellite_.reset(DrawSatelliteBitmap(w, h, face));
-  SendMessageA(Control(f.Image1), STM_SETIMAGE, IMAGE_BITMAP,
-               reinterpret_cast<LPARAM>(globe_.get()));
-  HWND orbiter = Control(f.Image2);
-  SendMessageA(orbiter, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(satellite_.get()));
-  // Round, so that what lies beneath shows around it.
-  SetWindowRgn(orbiter, CreateEllipticRgn(0, 0, w + 1, h + 1), FALSE);
+  // The controls hold their pictures, but take no room on the screen: the
+  // group box draws both, so that a step of the orbit moves no window.
+  for (const auto& [model, picture] :
+       {std::pair<const TControl*, HBITMAP>{&f.Image1, static_cast<HBITMAP>(globe_.get())},
+        {&f.Image2, static_cast<HBITMAP>(satellite_.get())}}) {
+    HWND hwnd = Control(*model);
+    SendMessageA(hwnd, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
+    SetWindowRgn(hwnd, CreateRectRgn(0, 0, 0, 0), FALSE);
+  }
+}
+
+void TDialogWindow::BuildScene() {
+  const TForm1& f = *form_;
+  HWND frame = Control(f.Firmware);
+  const RECT globe = PlaceOf(*View(f.Image1));
+  const RECT satellite = PlaceOf(*View(f.Image2));
+  scene_.Build(frame, GetSysColor(COLOR_BTNFACE), static_cast<HBITMAP>(globe_.get()), globe,
+               static_cast<HBITMAP>(satellite_.get()), {satellite.left, satellite.top});
+  InvalidateRect(frame, nullptr, FALSE);
+}
+
+void TDialogWindow::MoveSatellite(const RECT& place) {
+  const RECT changed = scene_.MoveSatellite({place.left, place.top});
+  if (IsRectEmpty(&changed)) return;
+  HWND frame = Control(form_->Firmware);
+  if (HDC dc = GetDC(frame)) {
+    scene_.Paint(dc, changed);
+    ReleaseDC(frame, dc);
+  }
 }
 
 HWND TDialogWindow::Control(const TControl& model) const {
+  const TView* view = View(model);
+  return view ? view->hwnd : nullptr;
+}
+
+const TDialogWindow::TView* TDialogWindow::View(const TControl& model) const {
   for (const TView& view : views_)
-    if (view.model == &model) return view.hwnd;
+    if (view.model == &model) return &view;
   return nullptr;
 }
 
@@ -282,7 +317,8 @@ LRESULT TDialogWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_TIMER:
       if (wParam >= 1 && wParam <= timers_.size()) {
         TTimer* timer = timers_[wParam - 1];
-        Dispatch([timer] { timer->Fire(); });
+        // The orbit step, 66 times a second, changes Image2 alone.
+        Dispatch([timer] { timer->Fire(); }, timer == &form_->Timer4 ? &form_->Image2 : nullptr);
         return 0;
       }
       break;
@@ -371,6 +407,17 @@ LRESULT CALLBACK TDialogWindow::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam,
 LRESULT TDialogWindow::HandleSubclassed(HWND hwnd, TSubclass kind, WNDPROC old, UINT msg,
                                         WPARAM wParam, LPARAM lParam) {
   switch (kind) {
+    case TSubclass::Frame:
+      if (msg == WM_PAINT && scene_.Built()) {
+        PAINTSTRUCT ps;
+        if (HDC dc = BeginPaint(hwnd, &ps)) {
+          scene_.Paint(dc, ps.rcPaint);
+          EndPaint(hwnd, &ps);
+        }
+        return 0;
+      }
+      if (msg == WM_ERASEBKGND && scene_.Built()) return 1;  // the scene covers it all
+      [[fallthrough]];
     case TSubclass::Container:
       // Controls inside the group box and the status panel notify their
       // parent; the window handles them all.
@@ -412,7 +459,7 @@ LRESULT TDialogWindow::HandleSubclassed(HWND hwnd, TSubclass kind, WNDPROC old, 
 // Dispatching and mirroring
 
 template <class F>
-void TDialogWindow::Dispatch(F&& handler) {
+void TDialogWindow::Dispatch(F&& handler, const TControl* changes) {
   if (!form_) return;
   try {
     handler();
@@ -421,7 +468,11 @@ void TDialogWindow::Dispatch(F&& handler) {
   } catch (...) {
     ReportError("Unknown error");
   }
-  MirrorAll();
+  TView* view = changes ? View(*changes) : nullptr;
+  if (view && !mirroring_)
+    Mirror(*view);
+  else
+    MirrorAll();
 }
 
 void TDialogWindow::ReportError(const char* text) {
@@ -448,7 +499,11 @@ void TDialogWindow::TakeComboSelection() {
 }
 
 void TDialogWindow::TakeComboText() {
-  form_->ComboBox1.SetText(WindowText(Control(form_->ComboBox1)));
+  for (TView& view : views_) {
+    if (view.model != &form_->ComboBox1) continue;
+    form_->ComboBox1.SetText(WindowText(view.hwnd));
+    view.caption = form_->ComboBox1.Text();
+  }
 }
 
 void TDialogWindow::TakeMemoText() {
@@ -472,7 +527,15 @@ RECT TDialogWindow::PlaceOf(const TView& view) const {
     GetClientRect(GetParent(view.hwnd), &r);
     return r;
   }
-  const TBounds& b = view.model->Bounds;
+  TBounds b = view.model->Bounds;
+  if (view.model == &form_->Image2 && form_->Image2OnOrbit) {
+    // The orbit adds its own allowance for large fonts (DpiShift); the
+    // window scales the whole dialog to the display, so it takes the
+    // allowance out again: the satellite keeps its place on the globe.
+    const std::int32_t shift = DialogState().DpiShift;
+    b.Left -= shift;
+    b.Top -= 2 * shift;
+  }
   r.left = Scale(b.Left);
   r.top = Scale(b.Top);
   r.right = r.left + Scale(b.Width);
@@ -507,7 +570,8 @@ void TDialogWindow::Mirror(TView& view) {
       break;
   }
   const RECT place = PlaceOf(view);
-  if (view.fresh || !SameRect(place, view.place)) {
+  if (view.model == &form_->Image2) MoveSatellite(place);
+  if ((view.fresh || !SameRect(place, view.place)) && Follows(view)) {
     SetWindowPos(view.hwnd, nullptr, place.left, place.top, place.right - place.left,
                  place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
     view.place = place;
@@ -523,9 +587,18 @@ void TDialogWindow::Mirror(TView& view) {
   view.fresh = false;
 }
 
+bool TDialogWindow::Follows(const TView& view) {
+  // The satellite's control takes no room on the screen (the group box draws
+  // the satellite); moving a window costs far more than drawing, so on the
+  // orbit the control catches up only every few steps.
+  if (view.fresh || view.model != &form_->Image2 || !form_->Image2OnOrbit) return true;
+  return ++orbitSteps_ % kFollowSteps == 0;
+}
+
 void TDialogWindow::MirrorItems(TView& view) {
   const bool combo = view.kind == TKind::ComboBox;
   const TStringList& items = *view.items;
+  bool changedShown = view.fresh;
   if (view.fresh || items.Items() != view.itemCache) {
     SendMessageA(view.hwnd, combo ? CB_RESETCONTENT : LB_RESETCONTENT, 0, 0);
     for (const std::string& item : items.Items())
@@ -545,10 +618,16 @@ void TDialogWindow::MirrorItems(TView& view) {
     SendMessageA(view.hwnd, combo ? CB_SETCURSEL : LB_SETCURSEL,
                  static_cast<WPARAM>(index < 0 ? -1 : index), 0);
     view.selectedCache = want;
+    changedShown = true;
   }
   if (combo) {
+    // Changing items or selection changes the edit text too; the user's
+    // changes reach the model first (TakeCombo...).
     const auto& text = static_cast<const TComboBox*>(view.model)->Text();
-    if (WindowText(view.hwnd) != text) SetWindowTextA(view.hwnd, text.c_str());
+    if (changedShown || view.caption != text) {
+      SetWindowTextA(view.hwnd, text.c_str());
+      view.caption = text;
+    }
   }
 }
 

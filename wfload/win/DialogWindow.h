@@ -10,11 +10,13 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "comm32/CommPort.h"
 #include "wfload/Form1.h"
 #include "wfload/FormHost.h"
+#include "wfload/win/DialogImages.h"
 
 class TDialogWindow final : public IFormHost {
  public:
@@ -47,7 +49,8 @@ class TDialogWindow final : public IFormHost {
 
  private:
   enum class TKind { GroupBox, Label, ComboBox, Picture, Button, Panel, Memo, ListBox };
-  enum class TSubclass { Container, ComboKeys, MemoKeys };
+  // Frame: the group box, a container that draws the pictures (scene_).
+  enum class TSubclass { Frame, Container, ComboKeys, MemoKeys };
 
   // One real control and what was last copied into it.
   struct TView {
@@ -57,7 +60,7 @@ class TDialogWindow final : public IFormHost {
     HWND hwnd = nullptr;
     bool fillsParent = false;  // Panel14 fills Panel1
     bool fresh = true;         // nothing copied yet
-    std::string caption;
+    std::string caption;       // window text last set or taken
     bool visible = false;
     bool enabled = true;
     RECT place = {};
@@ -69,6 +72,10 @@ class TDialogWindow final : public IFormHost {
     void operator()(HGDIOBJ object) const { DeleteObject(object); }
   };
   using TGdiObject = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, TGdiDeleter>;
+  struct TIconDeleter {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+  };
+  using TIcon = std::unique_ptr<std::remove_pointer_t<HICON>, TIconDeleter>;
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
   static LRESULT CALLBACK SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -83,19 +90,29 @@ class TDialogWindow final : public IFormHost {
            DWORD exStyle = 0);
   void Subclass(HWND hwnd, TSubclass kind);
   HWND Control(const TControl& model) const;
+  const TView* View(const TControl& model) const;
+  TView* View(const TControl& model) {
+    return const_cast<TView*>(std::as_const(*this).View(model));
+  }
   void MakePictures();
+  void BuildScene();
+  // Puts the satellite at `place` in the scene and on the screen.
+  void MoveSatellite(const RECT& place);
   void DetachTimers();
   void CenterOnScreen();
 
-  // Runs one handler of the form as an event of the window.
+  // Runs one handler of the form as an event of the window; then mirrors
+  // the models, or only `changes` when that is all the handler can change.
   template <class F>
-  void Dispatch(F&& handler);
+  void Dispatch(F&& handler, const TControl* changes = nullptr);
   void ReportError(const char* text);
 
   void MirrorAll();
   void Mirror(TView& view);
   void MirrorItems(TView& view);
   RECT PlaceOf(const TView& view) const;
+  // Whether the control is moved to its model's new place now.
+  bool Follows(const TView& view);
   void TakeComboSelection();
   void TakeComboText();
   void TakeMemoText();
@@ -112,6 +129,10 @@ class TDialogWindow final : public IFormHost {
   TGdiObject font_;
   TGdiObject globe_;
   TGdiObject satellite_;
+  TOrbitScene scene_;
+  // Image2's control moves every kFollowSteps orbit steps (about 1 s).
+  static constexpr unsigned kFollowSteps = 64;
+  unsigned orbitSteps_ = 0;
   std::vector<TView> views_;
   std::vector<TTimer*> timers_;  // timer id = index + 1
   // The port outlives the form, which holds a reference to it.

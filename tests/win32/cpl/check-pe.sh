@@ -4,7 +4,8 @@
 # - it imports only Windows system DLLs (the C and C++ runtimes are linked in);
 # - it exports exactly one name, CPlApplet, undecorated;
 # - its resources: strings 1-6, icon group 101 and the version, in language
-#   1028, and a manifest;
+#   1028, and one manifest, resource 123: the one the Control Panel (and
+#   rundll32) activates for a DLL;
 # - CPlApplet keeps the Win32 calling convention: on i686 (stdcall) every
 #   return pops its 16 bytes of arguments (ret $0x10); on x86_64 the caller
 #   cleans up (plain ret).
@@ -35,7 +36,8 @@ resources=$(wrestool -l "$file")
 has_resource() { grep -Eq -- "--type=$1 --name=$2 --language=$3( |$)" <<<"$resources"; }
 has_resource 14 101 1028 || fail "icon group 101 (language 1028) missing"
 has_resource 16 1 1028 || fail "version resource (language 1028) missing"
-grep -Eq -- '--type=24 ' <<<"$resources" || fail "manifest missing"
+manifests=$(grep -Eo -- '--type=24 --name=[^ ]+' <<<"$resources" || true)
+[[ "$manifests" == "--type=24 --name=123" ]] || fail "expected one manifest, 123: $(echo $manifests)"
 # Strings 1-6 live in string block 1 (ids 0-15): 16 counted UTF-16 strings.
 strings=$(wrestool -x --raw --type=6 --name=1 --language=1028 "$file" | od -An -v -tu2 |
   awk '{ for (i = 1; i <= NF; i++) w[n++] = $i }
@@ -47,7 +49,7 @@ strings=$(wrestool -x --raw --type=6 --name=1 --language=1028 "$file" | od -An -
 expected=$'1=Modem Regional Settings\n2=Modem Regional Settings Descript\n3=Tarn Regional Settings
 4=Brio Modem Regional Settings\n5=Modem Regional Settings\n6=Halcyon Regional Settings'
 [[ "$strings" == "$expected" ]] || fail "string table differs: $(echo $strings)"
-echo "resources: icon group 101, version, manifest, strings 1-6 (language 1028)"
+echo "resources: icon group 101, version, manifest 123, strings 1-6 (language 1028)"
 
 # Calling convention: every return of the exported function.
 # (Its cold part, split off by the optimiser, counts too.)

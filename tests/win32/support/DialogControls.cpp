@@ -124,12 +124,12 @@ std::string MessageBoxCaption(HWND box) { return WindowText(box); }
 
 void PressOk(HWND box) { PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
 
-bool Eventually(const std::function<bool()>& cond, DWORD timeoutMs) {
+bool Eventually(const std::function<bool()>& cond, DWORD timeoutMs, DWORD pollMs) {
   const ULONGLONG end = GetTickCount64() + timeoutMs;
   for (;;) {
     if (cond()) return true;
     if (GetTickCount64() >= end) return false;
-    Sleep(10);
+    Sleep(pollMs);
   }
 }
 

@@ -39,7 +39,7 @@ std::string MessageBoxText(HWND box);
 std::string MessageBoxCaption(HWND box);
 void PressOk(HWND box);
 
-// Waits until `cond` holds, polling every 10 ms; false after timeoutMs.
-bool Eventually(const std::function<bool()>& cond, DWORD timeoutMs);
+// Waits until `cond` holds, polling every pollMs; false after timeoutMs.
+bool Eventually(const std::function<bool()>& cond, DWORD timeoutMs, DWORD pollMs = 10);
 
 }  // namespace winetest

@@ -32,6 +32,37 @@ std::uintptr_t HandleWatermark() {
   return top;
 }
 
+namespace {
+
+// Highest slot among 1000 fresh objects made by `make`, freed by `free`; a
+// handle's low word is its slot times `step`.
+template <class Make, class Free>
+long SlotWatermark(Make make, Free free, unsigned step) {
+  std::vector<decltype(make())> objects;
+  for (int i = 0; i < 1000; ++i) objects.push_back(make());
+  long top = 0;
+  for (auto object : objects) {
+    top = std::max(top, static_cast<long>(LOWORD(reinterpret_cast<std::uintptr_t>(object)) / step));
+    free(object);
+  }
+  return top;
+}
+
+}  // namespace
+
+TGuiObjects GuiObjects() {
+  TGuiObjects n;
+  n.gdi = static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
+  n.user = static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS));
+  if (n.gdi == 0 && n.user == 0) {
+    n.gdi = SlotWatermark([] { return CreateSolidBrush(RGB(1, 2, 3)); },
+                          [](HBRUSH b) { DeleteObject(b); }, 1);
+    // Wine numbers USER handles in steps of two.
+    n.user = SlotWatermark([] { return CreatePopupMenu(); }, [](HMENU m) { DestroyMenu(m); }, 2);
+  }
+  return n;
+}
+
 std::size_t LiveHeapBlocks(std::size_t size) {
   const HANDLE heap = GetProcessHeap();
   std::size_t count = 0;
