@@ -7,6 +7,37 @@
 // control models into the real controls after every handler. Handlers report
 // errors only as std::exception subclasses (ECommsError, std::bad_alloc);
 // the window catches them and shows a standard error box.
+//
+// Design names (controls, timers, handlers, state): docs/GLOSSARY.md.
+//
+// Phases (Detection.cpp, then Script.cpp):
+//
+//   scan        Timer1 (500 ms) Timer1Timer: close the last port, probe the
+//      |          next COMn (ProbePort); a port that does not open: Timer1
+//      |          again; past COM8: EndScan
+//      v  port open, "AT" sent
+//   ladder      Timer3 (800 ms a step) Timer3Timer, LadderStep 0..4:
+//      |          ATZ, ATI5, ATH3, AT&V5 (awaits "ERROR"), then ATI9 if
+//      |          "ERROR" came
+//      v
+//   evaluation  Timer2 (kEvaluationMs; 100 ms once a match completes)
+//      |          Timer2Timer: family from the ATI5 reply, country from
+//      |          AT&V5 or ATI9; close the port, Timer1 again (a known
+//      |          modem makes that tick the last)
+//      v
+//   EndScan     no port or unknown modem: error box, close; otherwise the
+//      |          prompt (kSelectCountry) until OK
+//      v  OK: UPGRADEClick, CountryCode reopens the port and rebinds
+//      |      Timer2 to Timer2C and Timer3 to CheckResponse
+//   script      Timer2C sends the next line of ListBox2 (SendCMD; Timer2
+//      |          10 s, DELAY 1 s, SEND4 3 s, SEND1 60 s); Timer3 (600 ms)
+//      |          CheckResponse cuts the wait to 300 ms on a ResponseList
+//      |          reply, the awaited reply to 100 ms
+//      v
+//   verdict     awaited reply missing: kDetectErrorBox; script done:
+//                 kResetOkBox; either way the dialog closes
+//
+//   Timer4 (15 ms) Timer4Timer moves Image2 on its orbit meanwhile.
 #pragma once
 
 #include <cstdint>

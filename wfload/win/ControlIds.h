@@ -1,5 +1,5 @@
 // Control identifiers of the settings window, one per design name. The Win32
-// tests find the controls by these.
+// tests find the controls by these. The names: docs/GLOSSARY.md.
 #pragma once
 
 enum TControlId : int {
