@@ -151,7 +151,7 @@ struct Session {
           rig.port.Attach(n, *devices.back());
           break;
         case 3:
-          rig.port.failing.insert(n);
+          rig.port.failing[n] = FakePort::Worker::Read;
           break;
         default:
           break;
