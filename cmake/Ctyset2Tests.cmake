@@ -10,6 +10,10 @@
 #     tests that use the simulated COM ports. PROCESS_PER_TEST Suite.Case ...
 #     runs each named GoogleTest case in a program of its own, one CTest test
 #     each (name.Suite.Case).
+#   ctyset2_wine_script_test(name SCRIPT run.sh TARGET program)
+#     a bash script that runs `program` of this tree under Wine against modemsim
+#     on the simulated COM ports: run.sh <win64|win32> <program> <build-dir>
+#     <source-dir> <modemsim>.
 #   ctyset2_wine_properties(test ... [TIMEOUT s])
 #     what every test that runs a Windows program has: the "wine" fixture, label
 #     "wine", exit code 77 as "skipped" (the i686 flavour on a machine that
@@ -58,4 +62,13 @@ function(ctyset2_wine_properties)
   # A crash that Wine reports fails the test even if the process then exits 0.
   set_tests_properties(${T_UNPARSED_ARGUMENTS} PROPERTIES FIXTURES_REQUIRED wine LABELS wine
     TIMEOUT ${T_TIMEOUT} SKIP_RETURN_CODE 77 FAIL_REGULAR_EXPRESSION "wine: Unhandled")
+endfunction()
+
+function(ctyset2_wine_script_test name)
+  cmake_parse_arguments(T "" "SCRIPT;TARGET" "" ${ARGN})
+  add_test(NAME ${name}
+           COMMAND bash ${T_SCRIPT} ${CTYSET2_WINE_ARCH} $<TARGET_FILE:${T_TARGET}>
+                   ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${CTYSET2_MODEMSIM})
+  ctyset2_wine_properties(${name} TIMEOUT 300)
+  set_tests_properties(${name} PROPERTIES RESOURCE_LOCK comports)
 endfunction()

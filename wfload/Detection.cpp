@@ -31,10 +31,9 @@ void TForm1::ProbePort() {
   try {
     opened = Comm1.OpenPort();
   } catch (const ECommsError& error) {
-    // The port could not be served: say so and go on with the next one.
+    // The port could not be served (the failed opening has given it back):
+    // say so and go on with the next one.
     host_.ShowMessage(error.what(), TMsgKind::Error);
-    ClosePort();
-    opened = false;
   }
   if (!opened) {
     Timer1.SetEnabled(true);

@@ -153,6 +153,22 @@ bool TComm32::OpenPort() {
   return true;
 }
 
+// Reads the DCB the port has, lets `change` fill in members and gives it back
+// in one SetCommState; a failed read or a refused DCB is logged.
+template <class Change>
+void TComm32::ChangeDcb(Change change) {
+  DCB dcb = {};
+  dcb.DCBlength = sizeof dcb;
+  if (!GetCommState(FCommFile, &dcb)) {
+    LogLastError(GetLastError(), "Unable to GetCommState: ");
+    return;
+  }
+  change(dcb);
+  const bool accepted = SetCommState(FCommFile, &dcb) != 0;
+  if (!accepted) LogLastError(GetLastError(), "Unable to SetCommState: ");
+  if (FSeams.dcbGiven) FSeams.dcbGiven(dcb, accepted);
+}
+
 // The whole configuration goes to the port in one SetCommState, on the DCB
 // the driver has. A driver keeps what the previous program left (handshake,
 // DTR off, abort-on-error, 5 data bits), and changed one member at a time the
@@ -171,20 +187,13 @@ void TComm32::SetUpPort() {
   timeouts.WriteTotalTimeoutMultiplier = comm32::kWriteTimeoutPerByteMs;
   SetCommTimeouts(FCommFile, &timeouts);
 
-  DCB dcb = {};
-  dcb.DCBlength = sizeof dcb;
-  if (!GetCommState(FCommFile, &dcb)) {
-    LogLastError(GetLastError(), "Unable to GetCommState: ");
-  } else {
+  ChangeDcb([this](DCB& dcb) {
     for (TCommProperty p : {TCommProperty::BaudRate, TCommProperty::Parity, TCommProperty::DataBits,
                             TCommProperty::StopBits, TCommProperty::Flags, TCommProperty::XonLim,
                             TCommProperty::XoffLim}) {
       PutInDcb(dcb, p);
     }
-    const bool accepted = SetCommState(FCommFile, &dcb) != 0;
-    if (!accepted) LogLastError(GetLastError(), "Unable to SetCommState: ");
-    if (FSeams.dcbGiven) FSeams.dcbGiven(dcb, accepted);
-  }
+  });
   SetCommMask(FCommFile, comm32::CommEventMask(FEvents));
 }
 
@@ -253,20 +262,18 @@ void TComm32::StopThread(std::unique_ptr<Thread>& thread, const char* notExiting
 }
 
 void TComm32::CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG deadline) {
+  if (!FReadThread && !FCommReadThread) return;
+  WriteCommsLog("Closing Read Thread ");
+  if (FCommReadThread) FCommReadThread->FRunState = 0;
+  SetEvent(FCloseEvent);
+  // Clearing the mask also ends a comm-event wait of blocking mode.
+  SetCommMask(FCommFile, 0);
+  PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
+  const char notExiting[] = "Read thread not exiting.  Terminating it.";
   if (FReadThread) {
-    WriteCommsLog("Closing Read Thread ");
-    SetEvent(FCloseEvent);
-    // Clearing the mask also ends a comm-event wait of blocking mode.
-    SetCommMask(FCommFile, 0);
-    PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
-    StopThread(FReadThread, "Read thread not exiting.  Terminating it.", handles, deadline);
-  } else if (FCommReadThread) {
-    WriteCommsLog("Closing Read Thread ");
-    FCommReadThread->FRunState = 0;
-    SetEvent(FCloseEvent);
-    SetCommMask(FCommFile, 0);
-    PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
-    StopThread(FCommReadThread, "Read thread not exiting.  Terminating it.", handles, deadline);
+    StopThread(FReadThread, notExiting, handles, deadline);
+  } else {
+    StopThread(FCommReadThread, notExiting, handles, deadline);
   }
 }
 
@@ -329,15 +336,6 @@ bool TComm32::WritePort(const void* Buffer, std::uint16_t Length) {
 }
 
 bool TComm32::PurgeInput() { return PurgeComm(FCommFile, PURGE_RXCLEAR) != 0; }
-
-template <class Change>
-void TComm32::ChangeDcb(Change change) {
-  DCB dcb = {};
-  dcb.DCBlength = sizeof dcb;
-  GetCommState(FCommFile, &dcb);
-  change(dcb);
-  SetCommState(FCommFile, &dcb);
-}
 
 void TComm32::PropertyChanged(TCommProperty which) {
   switch (which) {

@@ -44,7 +44,8 @@ class TComm32 : public TCommPort {
   struct TTestSeams {
     TWorker refusedThread = TWorker::None;  // creating this thread fails
     DWORD openDelayMs = 0;                  // the device takes this long to open
-    // Sees the one DCB OpenPort gives the port, and whether it was taken.
+    // Sees each DCB given to the port (OpenPort gives one), and whether it
+    // was taken.
     std::function<void(const DCB& given, bool accepted)> dcbGiven;
   };
   void SetTestSeams(TTestSeams seams) { FSeams = std::move(seams); }
