@@ -6,7 +6,52 @@
 
 namespace {
 constexpr int kLastPort = 8;
+
+// Sent by the port step as soon as a port opens, before the ladder's first
+// tick.
+constexpr const char* kPortOpenedCommand = "AT";
+
+// When a ladder step sends its command.
+enum class TLadderSend { Always, AfterMatch };
+
+// Where the evaluation reads the modem's country from (UseAti9), as a step
+// that has sent its command leaves it.
+enum class TStatusFrom { Unchanged, AtV5, Ati9 };
+
+struct TLadderRung {
+  TLadderStep Step;
+  const char* Command;
+  // Set as WaitText before sending (CurCommand becomes Command); the match
+  // itself is left as it stands. Null: neither changes.
+  const char* Awaits;
+  TLadderSend Send;
+  TStatusFrom Status;
+};
+
+// The command ladder, one rung a tick of Timer3. After the last rung the
+// ladder is over and Timer2 evaluates the replies.
+constexpr TLadderRung kLadder[] = {
+    {TLadderStep::Reset, "ATZ", nullptr, TLadderSend::Always, TStatusFrom::Unchanged},
+    {TLadderStep::Identification, "ATI5", nullptr, TLadderSend::Always, TStatusFrom::Unchanged},
+    {TLadderStep::Probe, "ATH3", nullptr, TLadderSend::Always, TStatusFrom::Unchanged},
+    {TLadderStep::Status, "AT&V5", "ERROR", TLadderSend::Always, TStatusFrom::AtV5},
+    // Only once "ERROR" has been seen, the status is read from "ATI9".
+    {TLadderStep::AlternativeStatus, "ATI9", nullptr, TLadderSend::AfterMatch, TStatusFrom::Ati9},
+};
+constexpr size_t kLadderRungs = sizeof kLadder / sizeof kLadder[0];
+
+constexpr bool RungsInStepOrder() {
+  for (size_t n = 0; n < kLadderRungs; ++n)
+    if (kLadder[n].Step != static_cast<TLadderStep>(n)) return false;
+  return true;
 }
+static_assert(RungsInStepOrder(), "the ladder's rungs are indexed by their step");
+
+const TLadderRung& RungOf(TLadderStep step) {
+  const auto n = static_cast<size_t>(step);
+  return kLadder[n < kLadderRungs ? n : kLadderRungs - 1];
+}
+}  // namespace
 
 void TForm1::Timer1Timer() {
   Memo1.Clear();
@@ -25,7 +70,7 @@ void TForm1::Timer1Timer() {
 
 void TForm1::ProbePort() {
   Comm1.SetPort(static_cast<TPort>(st_.CurPort));
-  st_.LadderStep = 0;
+  st_.LadderStep = TLadderStep::Reset;
   inputClosed_ = true;
   bool opened = false;
   try {
@@ -48,7 +93,7 @@ void TForm1::ProbePort() {
   // From here until the ladder's last step a completed match must not stop
   // the ladder: the window before its first tick counts as part of it.
   st_.LadderBusy = true;
-  WriteCommData("AT");
+  WriteCommData(kPortOpenedCommand);
   Timer3.SetEnabled(true);
 }
 
@@ -83,36 +128,23 @@ void TForm1::EndScan() {
 
 void TForm1::Timer3Timer() {
   Timer3.SetEnabled(false);
-  Timer3.SetInterval(800);
+  Timer3.SetInterval(kLadderStepMs);
   Timer1.SetEnabled(false);
   st_.LadderBusy = true;
-  switch (st_.LadderStep) {
-    case 0:
-      WriteCommData("ATZ");
-      break;
-    case 1:
-      WriteCommData("ATI5");
-      break;
-    case 2:
-      WriteCommData("ATH3");
-      break;
-    case 3:
-      CopyText(st_.WaitText, "ERROR");
-      CopyText(st_.CurCommand, "AT&V5");
-      WriteCommData("AT&V5");
-      st_.UseAti9 = 0;
-      break;
-    default:
-      break;
+  const TLadderRung& rung = RungOf(st_.LadderStep);
+  if (rung.Awaits != nullptr) {
+    CopyText(st_.WaitText, rung.Awaits);
+    CopyText(st_.CurCommand, rung.Command);
   }
-  if (st_.LadderStep != 4) {
-    ++st_.LadderStep;
+  if (rung.Send == TLadderSend::Always || st_.WaitMatched) {
+    WriteCommData(rung.Command);
+    if (rung.Status != TStatusFrom::Unchanged)
+      st_.UseAti9 = rung.Status == TStatusFrom::Ati9 ? 1 : 0;
+  }
+  if (&rung != &kLadder[kLadderRungs - 1]) {
+    st_.LadderStep = static_cast<TLadderStep>(static_cast<size_t>(rung.Step) + 1);
     Timer3.SetEnabled(true);
     return;
-  }
-  if (st_.WaitMatched) {
-    WriteCommData("ATI9");
-    st_.UseAti9 = 1;
   }
   Timer2.SetEnabled(true);
   st_.LadderBusy = false;

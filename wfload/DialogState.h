@@ -12,6 +12,10 @@
 
 #include "wfload/CountryTables.h"
 
+// Steps of the detection ladder, one a tick of Timer3. What each sends and
+// arms is the ladder table in Detection.cpp.
+enum class TLadderStep : std::int32_t { Reset, Identification, Probe, Status, AlternativeStatus };
+
 struct TDialogState {
   static constexpr size_t kReplyBufSize = 7000;
   static constexpr size_t kTextSize = 80;  // WaitText, CurCommand
@@ -35,7 +39,7 @@ struct TDialogState {
   std::int32_t DebugMode = 0;  // 1 with the DEBUG word
   bool PortOpened = false;     // some port has been opened since loading
   bool ModemKnown = false;     // family identified on the port last evaluated
-  std::int32_t LadderStep = 0;
+  TLadderStep LadderStep = TLadderStep::Reset;
   std::int32_t UseAti9 = 0;  // read the country from ATI9 instead of AT&V5
 
   std::uint8_t ScriptSel = 0;  // 0: ListBox1, 1: ListBox2

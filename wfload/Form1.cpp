@@ -106,7 +106,7 @@ TForm1::TForm1(IFormHost& host, TCommPort& comm)
       IDlist(&IDlistBox),
       Timer1("Timer1", 500, true, "Timer1Timer", [this] { Timer1Timer(); }),
       Timer2("Timer2", kEvaluationMs, false, "Timer2Timer", [this] { Timer2Timer(); }),
-      Timer3("Timer3", 800, false, "Timer3Timer", [this] { Timer3Timer(); }),
+      Timer3("Timer3", kLadderStepMs, false, "Timer3Timer", [this] { Timer3Timer(); }),
       Timer4("Timer4", 15, true, "Timer4Timer", [this] { Timer4Timer(); }),
       Comm1(comm),
       host_(host),
@@ -142,7 +142,7 @@ void TForm1::AttachTimers() {
 void TForm1::FormCreate() {
   st_.StartPort = 0;
   st_.AnimAngle = 30.0;
-  st_.LadderStep = 0;
+  st_.LadderStep = TLadderStep::Reset;
 
   std::int32_t dpi = 96;
   if (!ParseInt(RegReadStr("\\Config\\0001\\Display\\Settings", "DPILogicalX"), dpi)) dpi = 96;
