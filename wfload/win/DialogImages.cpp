@@ -40,20 +40,12 @@ class TCanvas {
   void Ellipse(int left, int top, int right, int bottom, COLORREF fill, COLORREF line, int width) {
     TGdiObject brush(CreateSolidBrush(fill));
     TGdiObject pen(CreatePen(PS_SOLID, width, line));
-    HGDIOBJ oldBrush = SelectObject(dc_, brush.get());
-    HGDIOBJ oldPen = SelectObject(dc_, pen.get());
-    ::Ellipse(dc_, left, top, right, bottom);
-    SelectObject(dc_, oldPen);
-    SelectObject(dc_, oldBrush);
+    DrawEllipse(left, top, right, bottom, brush.get(), pen.get());
   }
 
   void Outline(int left, int top, int right, int bottom, COLORREF line) {
     TGdiObject pen(CreatePen(PS_SOLID, 1, line));
-    HGDIOBJ oldBrush = SelectObject(dc_, GetStockObject(NULL_BRUSH));
-    HGDIOBJ oldPen = SelectObject(dc_, pen.get());
-    ::Ellipse(dc_, left, top, right, bottom);
-    SelectObject(dc_, oldPen);
-    SelectObject(dc_, oldBrush);
+    DrawEllipse(left, top, right, bottom, GetStockObject(NULL_BRUSH), pen.get());
   }
 
   void Line(int x1, int y1, int x2, int y2, COLORREF line) {
@@ -71,6 +63,15 @@ class TCanvas {
   }
 
  private:
+  // Draws with brush and pen selected, then puts the DC's own back.
+  void DrawEllipse(int left, int top, int right, int bottom, HGDIOBJ brush, HGDIOBJ pen) {
+    HGDIOBJ oldBrush = SelectObject(dc_, brush);
+    HGDIOBJ oldPen = SelectObject(dc_, pen);
+    ::Ellipse(dc_, left, top, right, bottom);
+    SelectObject(dc_, oldPen);
+    SelectObject(dc_, oldBrush);
+  }
+
   HDC dc_ = nullptr;
   HBITMAP bitmap_ = nullptr;
   HGDIOBJ old_ = nullptr;
