@@ -16,9 +16,10 @@
 //      |          next COMn (ProbePort); a port that does not open: Timer1
 //      |          again; past COM8: EndScan
 //      v  port open, "AT" sent
-//   ladder      Timer3 (800 ms a step) Timer3Timer, LadderStep 0..4:
-//      |          ATZ, ATI5, ATH3, AT&V5 (awaits "ERROR"), then ATI9 if
-//      |          "ERROR" came
+//   ladder      Timer3 (kLadderStepMs, 800 ms a step) Timer3Timer walks the
+//      |          ladder table (kLadder, Detection.cpp) by LadderStep:
+//      |          Reset ATZ, Identification ATI5, Probe ATH3, Status AT&V5
+//      |          (awaits "ERROR"), AlternativeStatus ATI9 if "ERROR" came
 //      v
 //   evaluation  Timer2 (kEvaluationMs; 100 ms once a match completes)
 //      |          Timer2Timer: family from the ATI5 reply, country from

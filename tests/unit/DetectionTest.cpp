@@ -7,6 +7,20 @@ namespace {
 // character.
 constexpr VirtualClock::Ms kLadderSending = 2 + 3 + 4 + 4 + 5;
 const std::vector<std::string> kLadder = {"AT", "ATZ", "ATI5", "ATH3", "AT&V5"};
+
+// A modem on COM1 whose identification names no family the INI file holds
+// where the dialog can find it.
+class UnknownModemTest : public DialogTest {
+ protected:
+  FakeModem modem;
+
+  void Scan(const char* identification) {
+    modem.identification = {identification};
+    port.Attach(1, modem);
+    Open();
+    host.RunFor(20000);
+  }
+};
 }  // namespace
 
 TEST_F(DialogTest, NoPortCostsHalfASecondEachThenNoModem) {
@@ -25,12 +39,8 @@ TEST_F(DialogTest, NoPortCostsHalfASecondEachThenNoModem) {
   EXPECT_FALSE(form->Timer4.Enabled());
 }
 
-TEST_F(DialogTest, OpenedPortHearsTheLadderAndCostsItsFullTime) {
-  FakeModem modem;
-  modem.identification = {"NO SUCH FAMILY"};
-  port.Attach(1, modem);
-  Open();
-  host.RunFor(20000);
+TEST_F(UnknownModemTest, OpenedPortHearsTheLadderAndCostsItsFullTime) {
+  Scan("NO SUCH FAMILY");
   EXPECT_EQ(port.LinesOn(1), kLadder);
   ASSERT_EQ(port.lines.size(), kLadder.size());
   for (size_t n = 1; n < port.lines.size(); ++n)  // 800 ms apart, after sending
@@ -193,12 +203,8 @@ TEST_F(DialogTest, PortThatRaisesIsReportedAndTheScanGoesOn) {
   EXPECT_TRUE(form->DetectionSucceeded());
 }
 
-TEST_F(DialogTest, SectionNameBeyondTheWrapIsNotFound) {
-  FakeModem modem;
-  modem.identification = {"MODEL 123456789 REVISION 7 FAKEMODEM"};
-  port.Attach(1, modem);
-  Open();
-  host.RunFor(20000);
+TEST_F(UnknownModemTest, SectionNameBeyondTheWrapIsNotFound) {
+  Scan("MODEL 123456789 REVISION 7 FAKEMODEM");
   EXPECT_FALSE(form->DetectionSucceeded());
   EXPECT_EQ(form->Panel7.Caption, "MODEL 123456789 REVISION 7 ");
 }
