@@ -229,120 +229,148 @@ struct TModemResult {
   }
 };
 
-int RunModem(const TOptions& options, TOutput& out) {
-  TIni ini;
-  const std::string iniError = ReadIni(options, ini);
-  const bool set = options.command == TCommand::Set;
-  TModemResult result;
-  // Ends the run: the result for people (`lines`) or in JSON.
-  const auto finish = [&](int exitCode, std::vector<std::string> lines) {
-    result.To(out.Json(), set);
-    if (set) out.Json().Text("result", exitCode == kExitOk ? "ok" : "failed");
-    if (!result.message.empty()) out.Json().Text("message", result.message);
-    if (exitCode == kExitNoCountry) out.Json().TextList("closest", result.closest);
-    return out.Result(exitCode, lines);
-  };
-  const auto fail = [&](int exitCode, const std::string& message) {
-    result.message = message;
-    out.Progress().Finish();
-    if (!options.json) std::fprintf(stderr, "ctyset2: %s\n", message.c_str());
-    return finish(exitCode, {});
-  };
-  const auto noCountry = [&](const std::string& where, const std::vector<std::string>& names) {
-    result.closest = Closest(names, options.argument);
-    return fail(kExitNoCountry,
-                "no country \"" + options.argument + "\" in " + where +
-                    (result.closest.empty() ? "" : "; closest: " + Join(result.closest)));
-  };
+// One detect or set run: the dialog's logic on the console host, then the
+// result for people or in JSON.
+class TModemRun {
+ public:
+  TModemRun(const TOptions& options, TOutput& out)
+      : options_(options), out_(out), set_(options.command == TCommand::Set) {}
 
-  if (!iniError.empty()) return fail(kExitUsage, iniError);
-  if (set) {
-    // A country that no family knows needs no modem to be refused.
+  int Run() {
+    TIni ini;
+    const std::string iniError = ReadIni(options_, ini);
+    if (!iniError.empty()) return Fail(kExitUsage, iniError);
+    if (set_ && !KnownToAnyFamily(ini)) return NoCountry(ini.path, AllCountries(ini));
+
+    TEventLoop loop;
+    TEventLoop::CatchInterrupts();
+    std::string error;
+    std::unique_ptr<TPortSet> ports = MakePortSet(options_.ports, loop, error);
+    if (!ports) return Fail(kExitUsage, error);
+    ports->OnNote = [this](const std::string& note) { out_.Progress().Line("ctyset2: " + note); };
+
+    TConsoleHost host(loop, ini.path, ports->FormWords());
+    host.OnStatus = [&](const std::string& text) { ShowStatus(out_, *ports, text); };
+    host.OnMessage = [this](const TConsoleHost::TMessage& box) {
+      if (!IsVerdict(box.text)) out_.Progress().Line("ctyset2: " + box.text);
+    };
+    // The form goes before the host lets go of its timers.
+    struct TSession {
+      TConsoleHost& host;
+      TForm1 form;
+      TSession(TConsoleHost& h, TCommPort& port) : host(h), form(h, port) { host.Attach(form); }
+      ~TSession() { host.Detach(); }
+    };
+    TSession session(host, ports->Port());
+    return Drive(host, *ports, session.form);
+  }
+
+ private:
+  static std::vector<std::string> AllCountries(const TIni& ini) {
     std::vector<std::string> all;
     for (const std::string& family : ini.families) {
       const std::vector<std::string> names = CountriesOf(ini, family);
       all.insert(all.end(), names.begin(), names.end());
     }
-    if (FindIgnoringCase(all, options.argument) < 0) return noCountry(ini.path, all);
+    return all;
   }
 
-  TEventLoop loop;
-  TEventLoop::CatchInterrupts();
-  std::string error;
-  std::unique_ptr<TPortSet> ports = MakePortSet(options.ports, loop, error);
-  if (!ports) return fail(kExitUsage, error);
-  ports->OnNote = [&out](const std::string& note) { out.Progress().Line("ctyset2: " + note); };
+  // A country that no family knows needs no modem to be refused.
+  bool KnownToAnyFamily(const TIni& ini) const {
+    return FindIgnoringCase(AllCountries(ini), options_.argument) >= 0;
+  }
 
-  TConsoleHost host(loop, ini.path, ports->FormWords());
-  host.OnStatus = [&](const std::string& text) { ShowStatus(out, *ports, text); };
-  host.OnMessage = [&out](const TConsoleHost::TMessage& box) {
-    if (!IsVerdict(box.text)) out.Progress().Line("ctyset2: " + box.text);
-  };
-  // The form goes before the host lets go of its timers.
-  struct TSession {
-    TConsoleHost& host;
-    TForm1 form;
-    TSession(TConsoleHost& h, TCommPort& port) : host(h), form(h, port) { host.Attach(form); }
-    ~TSession() { host.Detach(); }
-  };
-  TSession session(host, ports->Port());
-  TForm1& form = session.form;
-  const TCountryTables& tables = DialogState().Tables;
-  int code = kExitOk;
+  // Detection, then for set the switch.
+  int Drive(TConsoleHost& host, const TPortSet& ports, TForm1& form) {
+    host.RunUntil([&] { return form.DetectionSucceeded() || !ports.Fault().empty(); });
+    if (const int code = Stopped(host, ports); code >= 0) return code;
+    if (!form.DetectionSucceeded()) {
+      // A scan that heard nothing at all found no modem, whatever the dialog
+      // would call it.
+      result_.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem : Verdict(host);
+      return Finish(result_.message == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
+                    {result_.message});
+    }
+    const TCountryTables& tables = DialogState().Tables;
+    result_.port = ports.Name(form.Comm1.Port());
+    result_.family = tables.Family;
+    result_.country = form.ComboBox1.Text();
+    result_.code = CodeOf(tables, result_.country);
+    std::vector<std::string> lines = {"Port:    " + result_.port, "Family:  " + result_.family,
+                                      "Country: " + WithCode(result_.country, result_.code)};
+    if (!set_) return Finish(kExitOk, lines);
+    return Switch(host, ports, form, tables, lines);
+  }
 
-  // A run ended otherwise than by the dialog.
-  const auto stopped = [&]() -> int {
-    if (host.Interrupted()) return fail(kExitInterrupted, "interrupted");
-    if (!ports->Fault().empty()) return fail(kExitUsage, ports->Fault());
-    if (!host.HandlerError().empty()) return fail(kExitInternal, host.HandlerError());
-    return -1;
-  };
-  const auto verdict = [&] {
+  // Chooses the country in the box and presses OK, as a user would.
+  int Switch(TConsoleHost& host, const TPortSet& ports, TForm1& form, const TCountryTables& tables,
+             std::vector<std::string>& lines) {
+    const std::vector<std::string> names = tables.Names();
+    const int chosen = FindIgnoringCase(names, options_.argument);
+    if (chosen < 0) return NoCountry(tables.Family, names);
+    result_.target = names[static_cast<size_t>(chosen)];
+    result_.targetCode = CodeOf(tables, result_.target);
+    host.Dispatch([&] {
+      form.ComboBox1.SetItemIndex(form.ComboBox1.Items.IndexOf(result_.target));
+      form.UPGRADEClick();
+    });
+    host.RunUntil(nullptr);
+    if (const int code = Stopped(host, ports); code >= 0) return code;
+    const bool ok =
+        !host.Messages().empty() && host.Messages().back().kind == TMsgKind::Information;
+    result_.message = Verdict(host);
+    lines.back() += " -> " + WithCode(result_.target, result_.targetCode);
+    lines.push_back(result_.message);
+    return Finish(ok ? kExitOk : kExitFailed, lines);
+  }
+
+  static std::string Verdict(const TConsoleHost& host) {
     return host.Messages().empty() ? std::string() : host.Messages().back().text;
-  };
-
-  host.RunUntil([&] { return form.DetectionSucceeded() || !ports->Fault().empty(); });
-  if ((code = stopped()) >= 0) return code;
-  if (!form.DetectionSucceeded()) {
-    // A scan that heard nothing at all found no modem, whatever the dialog
-    // would call it.
-    result.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem : verdict();
-    return finish(result.message == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
-                  {result.message});
   }
 
-  result.port = ports->Name(form.Comm1.Port());
-  result.family = tables.Family;
-  result.country = form.ComboBox1.Text();
-  result.code = CodeOf(tables, result.country);
-  std::vector<std::string> lines = {"Port:    " + result.port, "Family:  " + result.family,
-                                    "Country: " + WithCode(result.country, result.code)};
-  if (!set) return finish(kExitOk, lines);
+  // The exit code of a run ended otherwise than by the dialog, else -1.
+  int Stopped(const TConsoleHost& host, const TPortSet& ports) {
+    if (host.Interrupted()) return Fail(kExitInterrupted, "interrupted");
+    if (!ports.Fault().empty()) return Fail(kExitUsage, ports.Fault());
+    if (!host.HandlerError().empty()) return Fail(kExitInternal, host.HandlerError());
+    return -1;
+  }
 
-  const std::vector<std::string> names = tables.Names();
-  const int chosen = FindIgnoringCase(names, options.argument);
-  if (chosen < 0) return noCountry(tables.Family, names);
-  result.target = names[static_cast<size_t>(chosen)];
-  result.targetCode = CodeOf(tables, result.target);
-  host.Dispatch([&] {
-    form.ComboBox1.SetItemIndex(form.ComboBox1.Items.IndexOf(result.target));
-    form.UPGRADEClick();
-  });
-  host.RunUntil(nullptr);
-  if ((code = stopped()) >= 0) return code;
-  const bool ok = !host.Messages().empty() && host.Messages().back().kind == TMsgKind::Information;
-  result.message = verdict();
-  lines.back() += " -> " + WithCode(result.target, result.targetCode);
-  lines.push_back(result.message);
-  return finish(ok ? kExitOk : kExitFailed, lines);
-}
+  // Ends the run: the result for people (`lines`) or in JSON.
+  int Finish(int exitCode, const std::vector<std::string>& lines) {
+    result_.To(out_.Json(), set_);
+    if (set_) out_.Json().Text("result", exitCode == kExitOk ? "ok" : "failed");
+    if (!result_.message.empty()) out_.Json().Text("message", result_.message);
+    if (exitCode == kExitNoCountry) out_.Json().TextList("closest", result_.closest);
+    return out_.Result(exitCode, lines);
+  }
+
+  int Fail(int exitCode, const std::string& message) {
+    result_.message = message;
+    out_.Progress().Finish();
+    if (!options_.json) std::fprintf(stderr, "ctyset2: %s\n", message.c_str());
+    return Finish(exitCode, {});
+  }
+
+  int NoCountry(const std::string& where, const std::vector<std::string>& names) {
+    result_.closest = Closest(names, options_.argument);
+    return Fail(kExitNoCountry,
+                "no country \"" + options_.argument + "\" in " + where +
+                    (result_.closest.empty() ? "" : "; closest: " + Join(result_.closest)));
+  }
+
+  const TOptions& options_;
+  TOutput& out_;
+  const bool set_;
+  TModemResult result_;
+};
 
 }  // namespace
 
 int RunCommand(const TOptions& options) {
   TOutput out(options.command, options.json);
   if (options.command == TCommand::List) return RunList(options, out);
-  return RunModem(options, out);
+  return TModemRun(options, out).Run();
 }
 
 int ReportUsageError(bool json, const std::string& error) {

@@ -22,6 +22,63 @@ const TCommandWord kCommands[] = {
     {"list", TCommand::List, true, false},
 };
 
+// "--ini FILE", "--ini=FILE", "--port DEVICE" or "--port=DEVICE" at
+// words[i]; moves `i` past a value given as the next word.
+bool TakeValueOption(const std::vector<std::string>& words, size_t& i, TOptions& options,
+                     std::string& error) {
+  const std::string& word = words[i];
+  const size_t equals = word.find('=');
+  const std::string name = word.substr(0, equals);
+  if (name != "--ini" && name != "--port") {
+    error = "unknown option '" + word + "'";
+    return false;
+  }
+  std::string value;
+  if (equals != std::string::npos) {
+    value = word.substr(equals + 1);
+  } else if (i + 1 < words.size()) {
+    value = words[++i];
+  }
+  if (value.empty()) {
+    error = name + " needs a value";
+    return false;
+  }
+  if (name == "--ini") {
+    options.ini = value;
+  } else if (options.ports.size() == kMaxPorts) {
+    error = "at most 8 ports";
+    return false;
+  } else {
+    options.ports.push_back(value);
+  }
+  return true;
+}
+
+// The command and the words after it, checked against what it takes.
+bool TakeCommand(const TCommandWord* command, const std::vector<std::string>& args,
+                 TOptions& options, std::string& error) {
+  if (!command) {
+    error = "no command";
+    return false;
+  }
+  options.command = command->command;
+  if (!command->takesName && !args.empty()) {
+    error = std::string(command->word) + " takes no argument";
+    return false;
+  }
+  for (const std::string& arg : args)
+    options.argument += (options.argument.empty() ? "" : " ") + arg;
+  if (command->needsName && options.argument.empty()) {
+    error = std::string(command->word) + " needs a name";
+    return false;
+  }
+  if (options.command == TCommand::List && !options.ports.empty()) {
+    error = "list takes no --port";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseOptions(const std::vector<std::string>& words, TOptions& options, std::string& error) {
@@ -60,53 +117,7 @@ bool ParseOptions(const std::vector<std::string>& words, TOptions& options, std:
       options.json = true;
       continue;
     }
-    // Options with a value: "--ini FILE" or "--ini=FILE".
-    const size_t equals = word.find('=');
-    const std::string name = word.substr(0, equals);
-    if (name != "--ini" && name != "--port") {
-      error = "unknown option '" + word + "'";
-      return false;
-    }
-    std::string value;
-    if (equals != std::string::npos) {
-      value = word.substr(equals + 1);
-    } else if (i + 1 < words.size()) {
-      value = words[++i];
-    } else {
-      error = name + " needs a value";
-      return false;
-    }
-    if (value.empty()) {
-      error = name + " needs a value";
-      return false;
-    }
-    if (name == "--ini") {
-      options.ini = value;
-    } else if (options.ports.size() == kMaxPorts) {
-      error = "at most 8 ports";
-      return false;
-    } else {
-      options.ports.push_back(value);
-    }
+    if (!TakeValueOption(words, i, options, error)) return false;
   }
-  if (!command) {
-    error = "no command";
-    return false;
-  }
-  options.command = command->command;
-  if (!command->takesName && !args.empty()) {
-    error = std::string(command->word) + " takes no argument";
-    return false;
-  }
-  for (const std::string& arg : args)
-    options.argument += (options.argument.empty() ? "" : " ") + arg;
-  if (command->needsName && options.argument.empty()) {
-    error = std::string(command->word) + " needs a name";
-    return false;
-  }
-  if (options.command == TCommand::List && !options.ports.empty()) {
-    error = "list takes no --port";
-    return false;
-  }
-  return true;
+  return TakeCommand(command, args, options, error);
 }

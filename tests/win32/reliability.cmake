@@ -5,8 +5,6 @@
 # also exit cleanly.
 ctyset2_wine_test(reliability_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/reliability/ReliabilityTest.cpp
-          ${CMAKE_CURRENT_LIST_DIR}/window/DialogDriver.cpp
-  LIBS wfload_win psapi COMPORTS
+  LIBS dialog_driver wfload_win psapi COMPORTS
   PROCESS_PER_TEST FaultTest.* SoakTest.*)
-target_include_directories(reliability_test PRIVATE ${CMAKE_CURRENT_LIST_DIR}/window)
 add_dependencies(reliability_test ctyset2)

@@ -1,9 +1,6 @@
 # The settings window and the whole applet, loaded into the test program and
-# driven through its real controls (window/DialogDriver). COMPORTS: the
+# driven through its real controls (support/DialogDriver.h). COMPORTS: the
 # dialog scans the COM ports as soon as it shows.
-add_library(dialog_driver STATIC ${CMAKE_CURRENT_LIST_DIR}/window/DialogDriver.cpp)
-target_include_directories(dialog_driver PUBLIC ${CMAKE_CURRENT_LIST_DIR}/window ${PROJECT_SOURCE_DIR})
-target_link_libraries(dialog_driver PUBLIC ctyset2_wine_support)
 
 # The window: controls, texts, sizes, closing; the platform services it uses.
 ctyset2_wine_test(window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/WindowTest.cpp

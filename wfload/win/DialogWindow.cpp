@@ -81,19 +81,7 @@ void TDialogWindow::RunModal(HWND owner) {
     SetFocus(Control(form_->ComboBox1));
     UpdateWindow(hwnd_);
 
-    MSG msg;
-    while (!closeRequested_) {
-      const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-      if (got <= 0) {
-        if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));  // for the host's loop
-        break;
-      }
-      if (!IsDialogMessageA(hwnd_, &msg)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-      }
-    }
-
+    ModalLoop();
     DetachTimers();
     form_.reset();  // FormDestroy closes the port
     // Re-enable the owner before destroying, so activation returns to it.
@@ -104,6 +92,23 @@ void TDialogWindow::RunModal(HWND owner) {
   views_.clear();
   scene_.Clear();
   if (registered) UnregisterClassA(kSettingsWindowClass, module_);
+}
+
+// Until the dialog closes, or WM_QUIT, which is posted again for the host's
+// own loop.
+void TDialogWindow::ModalLoop() {
+  MSG msg;
+  while (!closeRequested_) {
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got <= 0) {
+      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (!IsDialogMessageA(hwnd_, &msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+    }
+  }
 }
 
 bool TDialogWindow::CreateFrame(HWND owner) {
@@ -217,6 +222,14 @@ void TDialogWindow::CreateControls() {
   SetWindowPos(orbiter, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   SetWindowPos(backdrop, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
+  CreateWindowChildren();
+  MakePictures();
+}
+
+// The transcript and the lists that are not in the group box.
+void TDialogWindow::CreateWindowChildren() {
+  TForm1& f = *form_;
+  const DWORD list = LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS_BORDER;
   HWND memo = Add(f.Memo1, TKind::Memo, hwnd_, kIdMemo1, "EDIT",
                   ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN | WS_TABSTOP, WS_EX_CLIENTEDGE);
   Subclass(memo, TSubclass::MemoKeys);
@@ -233,7 +246,6 @@ void TDialogWindow::CreateControls() {
     if (box == &f.ListBox1 || box == &f.ListBox2)
       SetWindowPos(hwnd, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   }
-  MakePictures();
 }
 
 void TDialogWindow::MakePictures() {

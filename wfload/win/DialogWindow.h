@@ -85,7 +85,9 @@ class TDialogWindow final : public IFormHost {
   void HandleCommand(int id, int code, HWND control);
 
   bool CreateFrame(HWND owner);
+  void ModalLoop();
   void CreateControls();
+  void CreateWindowChildren();
   HWND Add(TControl& model, TKind kind, HWND parent, int id, const char* className, DWORD style,
            DWORD exStyle = 0);
   void Subclass(HWND hwnd, TSubclass kind);

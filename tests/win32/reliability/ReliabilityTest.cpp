@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "DialogDriver.h"
+#include "OwnerWindow.h"
 #include "ProcessProbe.h"
 #include "ThreadLedger.h"
 #include "WineTest.h"
@@ -70,8 +70,6 @@ bool PortFree(int com) {
   return true;
 }
 
-std::string Status(HWND dialog) { return Text(Item(dialog, kIdPanel14)); }
-
 // Waits for the end of detection: the text of the box it ends with (pressed
 // away), or kPrompt. Empty when neither comes within timeoutMs.
 std::string AwaitDetection(HWND dialog, DWORD timeoutMs) {
@@ -101,11 +99,7 @@ std::string AwaitSwitch(HWND dialog, DWORD timeoutMs) {
   return text;
 }
 
-bool Closes(HWND dialog) {
-  return Eventually([&] { return !IsWindow(dialog); }, 30000);
-}
-
-class FaultTest : public ::testing::Test {
+class FaultTest : public LoadedAppletTest {
  protected:
   // Wine opens handles of its own the first time a path is taken (registry
   // keys of the INI mapping, the message boxes' resources): 6 on the first
@@ -113,23 +107,12 @@ class FaultTest : public ::testing::Test {
   // scenarios keeps them out of the per-opening counts.
   static void SetUpTestSuite() {
     TApplet applet;
-    HWND owner = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
-                               nullptr, nullptr, nullptr);
+    HWND owner = NewOwner();
     winetest::SimModem modem(1);
     applet.Open(owner, [&](HWND dialog) {
-      if (dialog != nullptr && AwaitDetection(dialog, 20000) == kPrompt) AwaitSwitch(dialog, 20000);
+      if (AwaitDetection(dialog, 20000) == kPrompt) AwaitSwitch(dialog, 20000);
     });
     DestroyWindow(owner);
-  }
-
-  void SetUp() override {
-    ASSERT_TRUE(applet_.Loaded()) << winetest::AppletPath();
-    owner_ = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                           nullptr, nullptr);
-    ASSERT_NE(nullptr, owner_);
-  }
-  void TearDown() override {
-    if (owner_ != nullptr) DestroyWindow(owner_);
   }
 
   // One opening: `script` gets the dialog; afterwards the dialog is gone, the
@@ -137,10 +120,7 @@ class FaultTest : public ::testing::Test {
   // through the loader) and no handle is left over.
   void Opening(const std::vector<int>& ports, const std::function<void(HWND)>& script) {
     const TUsage before = Usage();
-    applet_.Open(owner_, [&](HWND dialog) {
-      ASSERT_NE(nullptr, dialog);
-      script(dialog);
-    });
+    Open(script);
     const TUsage after = Usage();
     for (int com : ports) EXPECT_TRUE(PortFree(com)) << "COM" << com << " still held";
     EXPECT_EQ(before.threads, after.threads);
@@ -152,9 +132,6 @@ class FaultTest : public ::testing::Test {
   // (registry keys, the message box's resources); a leak per port opening
   // shows above this.
   static constexpr long kHandleSlack = 2;
-
-  TApplet applet_;
-  HWND owner_ = nullptr;
 };
 
 TEST_F(FaultTest, ModemVanishesMidLadder) {
@@ -238,13 +215,7 @@ TEST_F(FaultTest, TwoDevicesTheKnownOneOnCom3IsFound) {
   Opening({1, 3}, [&](HWND dialog) {
     ASSERT_EQ(kPrompt, AwaitDetection(dialog, 30000));
     EXPECT_EQ("Germany", Text(Item(dialog, kIdComboBox1)));
-    HWND combo = Item(dialog, kIdComboBox1);
-    const LRESULT japan = SendMessageA(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                       reinterpret_cast<LPARAM>("Japan"));
-    ASSERT_NE(CB_ERR, japan);
-    SendMessageA(combo, CB_SETCURSEL, static_cast<WPARAM>(japan), 0);
-    SendMessageA(GetParent(combo), WM_COMMAND, MAKEWPARAM(kIdComboBox1, CBN_SELCHANGE),
-                 reinterpret_cast<LPARAM>(combo));
+    ASSERT_TRUE(Choose(Item(dialog, kIdComboBox1), "Japan"));
     EXPECT_EQ(kResetOk, AwaitSwitch(dialog, 20000));
     EXPECT_TRUE(Closes(dialog));
   });
@@ -272,8 +243,7 @@ TEST_F(SoakTest, TwentyOpenings) {
   std::vector<TUsage> usage;
   for (int n = 0; n < 20; ++n) {
     SCOPED_TRACE(n);
-    applet_.Open(owner_, [&](HWND dialog) {
-      ASSERT_NE(nullptr, dialog);
+    Open([&](HWND dialog) {
       if (n % 5 == 0 || n % 5 == 2) {
         ASSERT_EQ(kPrompt, AwaitDetection(dialog, 20000));
         if (n % 5 == 0)

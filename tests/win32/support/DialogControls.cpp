@@ -6,35 +6,6 @@ namespace winetest {
 
 namespace {
 
-struct TItemQuery {
-  int id;
-  HWND found;
-};
-
-BOOL CALLBACK MatchId(HWND hwnd, LPARAM param) {
-  auto* q = reinterpret_cast<TItemQuery*>(param);
-  if (GetDlgCtrlID(hwnd) != q->id) return TRUE;
-  // A combo box's own edit carries an identifier of its own making.
-  if (ClassOf(GetParent(hwnd)) == "ComboBox") return TRUE;
-  q->found = hwnd;
-  return FALSE;
-}
-
-struct TBoxQuery {
-  HWND dialog;
-  HWND found;
-};
-
-BOOL CALLBACK MatchBox(HWND hwnd, LPARAM param) {
-  auto* q = reinterpret_cast<TBoxQuery*>(param);
-  if (GetWindow(hwnd, GW_OWNER) == q->dialog && ClassOf(hwnd) == "#32770" &&
-      IsWindowVisible(hwnd)) {
-    q->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 std::string Narrow(const wchar_t* text) {
   char out[512] = {};
   WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof out, nullptr, nullptr);
@@ -50,9 +21,10 @@ std::wstring Wide(const std::string& text) {
 }  // namespace
 
 HWND Item(HWND dialog, int id) {
-  TItemQuery q{id, nullptr};
-  EnumChildWindows(dialog, MatchId, reinterpret_cast<LPARAM>(&q));
-  return q.found;
+  // A combo box's own edit carries an identifier of its own making.
+  return FindChildWindow(dialog, [&](HWND hwnd) {
+    return GetDlgCtrlID(hwnd) == id && ClassOf(GetParent(hwnd)) != "ComboBox";
+  });
 }
 
 std::string ClassOf(HWND hwnd) {
@@ -105,14 +77,12 @@ bool Choose(HWND combo, const std::string& item) {
 void Click(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
 
 HWND WaitForMessageBox(HWND dialog, DWORD timeoutMs) {
-  TBoxQuery q{dialog, nullptr};
-  Eventually(
-      [&] {
-        EnumWindows(MatchBox, reinterpret_cast<LPARAM>(&q));
-        return q.found != nullptr;
+  return WaitForTopWindow(
+      [&](HWND hwnd) {
+        return GetWindow(hwnd, GW_OWNER) == dialog && ClassOf(hwnd) == "#32770" &&
+               IsWindowVisible(hwnd);
       },
       timeoutMs);
-  return q.found;
 }
 
 std::string MessageBoxText(HWND box) {

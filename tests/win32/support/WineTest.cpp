@@ -149,61 +149,55 @@ std::string ControlPanelCommand(const std::string& appletPath) {
 
 namespace {
 
-struct WindowQuery {
-  const std::string* caption;
-  DWORD processId;
+struct TWindowQuery {
+  const std::function<bool(HWND)>& match;
   HWND found;
 };
 
-BOOL CALLBACK MatchTopWindow(HWND hwnd, LPARAM param) {
-  auto* q = reinterpret_cast<WindowQuery*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(hwnd, &pid);
-  if ((q->processId == 0 || pid == q->processId) && IsWindowVisible(hwnd) &&
-      WindowText(hwnd) == *q->caption) {
-    q->found = hwnd;
-    return FALSE;
-  }
-  return TRUE;
-}
-
-}  // namespace
-
-HWND WaitForWindow(const std::string& caption, DWORD processId, DWORD timeoutMs) {
-  WindowQuery q{&caption, processId, nullptr};
-  WaitUntil(
-      [&] {
-        EnumWindows(MatchTopWindow, reinterpret_cast<LPARAM>(&q));
-        return q.found != nullptr;
-      },
-      timeoutMs);
-  return q.found;
-}
-
-namespace {
-
-struct ChildQuery {
-  const std::string* className;
-  const std::string* text;
-  HWND found;
-};
-
-BOOL CALLBACK MatchChild(HWND hwnd, LPARAM param) {
-  auto* q = reinterpret_cast<ChildQuery*>(param);
-  char name[256] = {};
-  GetClassNameA(hwnd, name, sizeof name);
-  if (!q->className->empty() && lstrcmpiA(name, q->className->c_str()) != 0) return TRUE;
-  if (WindowText(hwnd) != *q->text) return TRUE;
+BOOL CALLBACK StopAtMatch(HWND hwnd, LPARAM param) {
+  auto* q = reinterpret_cast<TWindowQuery*>(param);
+  if (!q->match(hwnd)) return TRUE;
   q->found = hwnd;
   return FALSE;
 }
 
 }  // namespace
 
-HWND FindChild(HWND parent, const std::string& className, const std::string& text) {
-  ChildQuery q{&className, &text, nullptr};
-  EnumChildWindows(parent, MatchChild, reinterpret_cast<LPARAM>(&q));
+HWND FindChildWindow(HWND parent, const std::function<bool(HWND)>& match) {
+  TWindowQuery q{match, nullptr};
+  EnumChildWindows(parent, StopAtMatch, reinterpret_cast<LPARAM>(&q));
   return q.found;
+}
+
+HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs) {
+  TWindowQuery q{match, nullptr};
+  WaitUntil(
+      [&] {
+        EnumWindows(StopAtMatch, reinterpret_cast<LPARAM>(&q));
+        return q.found != nullptr;
+      },
+      timeoutMs);
+  return q.found;
+}
+
+HWND WaitForWindow(const std::string& caption, DWORD processId, DWORD timeoutMs) {
+  return WaitForTopWindow(
+      [&](HWND hwnd) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(hwnd, &pid);
+        return (processId == 0 || pid == processId) && IsWindowVisible(hwnd) &&
+               WindowText(hwnd) == caption;
+      },
+      timeoutMs);
+}
+
+HWND FindChild(HWND parent, const std::string& className, const std::string& text) {
+  return FindChildWindow(parent, [&](HWND hwnd) {
+    char name[256] = {};
+    GetClassNameA(hwnd, name, sizeof name);
+    return (className.empty() || lstrcmpiA(name, className.c_str()) == 0) &&
+           WindowText(hwnd) == text;
+  });
 }
 
 std::string WindowText(HWND hwnd) {

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,13 @@ class Process {
 
 // Wine's Control Panel host of this flavour opening the applet by path.
 std::string ControlPanelCommand(const std::string& appletPath);
+
+// First window at any depth below parent for which match holds, or nullptr.
+HWND FindChildWindow(HWND parent, const std::function<bool(HWND)>& match);
+
+// First top-level window for which match holds, waiting for one as WaitUntil
+// does; nullptr if none appears within timeoutMs.
+HWND WaitForTopWindow(const std::function<bool(HWND)>& match, DWORD timeoutMs);
 
 // First visible top-level window with this caption, optionally of one process;
 // nullptr if none appears within timeoutMs.

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "DialogDriver.h"
+#include "OwnerWindow.h"
 #include "ProcessProbe.h"
 #include "WineTest.h"
 #include "wfload/win/ControlIds.h"
@@ -21,10 +21,17 @@ using namespace dialogtest;
 const char kSelectCountry[] = "Please select your country and press [OK]....";
 const char kSettingNow[] = "Setting now please wait....";
 
-std::string Status(HWND dialog) { return Text(Item(dialog, kIdPanel14)); }
-
 bool WaitForStatus(HWND dialog, const std::string& text, DWORD timeoutMs) {
   return Eventually([&] { return Status(dialog) == text; }, timeoutMs);
+}
+
+// Waits for the prompt, picks Japan and presses OK: true once the switch
+// shows it runs (within timeoutMs).
+bool StartSwitchToJapan(HWND dialog, DWORD timeoutMs) {
+  if (!WaitForStatus(dialog, kSelectCountry, 40000) || !Choose(Item(dialog, kIdComboBox1), "Japan"))
+    return false;
+  Click(Item(dialog, kIdUPGRADE));
+  return WaitForStatus(dialog, kSettingNow, timeoutMs);
 }
 
 // The dialog shows this message box next (answered with OK) and then closes.
@@ -34,18 +41,11 @@ void ExpectFinalMessage(HWND dialog, const char* caption, const char* text, DWOR
   EXPECT_EQ(caption, MessageBoxCaption(box));
   EXPECT_EQ(text, MessageBoxText(box));
   PressOk(box);
-  EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
+  EXPECT_TRUE(Closes(dialog));
 }
 
-class EndToEndTest : public ::testing::Test {
+class EndToEndTest : public OwnerWindowTest {
  protected:
-  void SetUp() override {
-    owner_ = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                           nullptr, nullptr);
-    ASSERT_NE(nullptr, owner_);
-  }
-  void TearDown() override { DestroyWindow(owner_); }
-
   // Opens the dialog with the library loaded for this opening only.
   // Also checks that the dialog leaves no port open behind.
   void Open(const std::function<void(HWND)>& script) {
@@ -53,20 +53,15 @@ class EndToEndTest : public ::testing::Test {
     ASSERT_TRUE(applet.Loaded());
     // The serial component runs two threads while a port is open.
     const std::size_t threads = winetest::ThreadCount();
-    EXPECT_EQ(1, applet.Open(owner_, script));
+    EXPECT_EQ(1, OwnerWindowTest::Open(applet, script));
     // Wine's own helper threads of the comm-event waits end a moment later.
     EXPECT_TRUE(Eventually([&] { return winetest::ThreadCount() == threads; }, 30000))
         << "threads of the serial component still run";
   }
-
-  HWND owner_ = nullptr;
 };
 
 TEST_F(EndToEndTest, NoPortShowsNoModemAndCloses) {
-  Open([&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
-    ExpectFinalMessage(dialog, "Error", "No modem detect ??", 30000);
-  });
+  Open([&](HWND dialog) { ExpectFinalMessage(dialog, "Error", "No modem detect ??", 30000); });
 }
 
 // COM1: a device of no known family that answers "ERROR" to both status
@@ -78,7 +73,6 @@ TEST_F(EndToEndTest, ModemOnCom2BehindAnotherDeviceIsSwitchedToTheChosenCountry)
   winetest::SimModem device(1, "--ident \"ACME 9600 Voice\" --error-avv5 --error-ati9");
   winetest::SimModem modem(2, "--country B5 --error-ati9");
   Open([&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 60000)) << Status(dialog);
     HWND countries = Item(dialog, kIdComboBox1);
     EXPECT_EQ("North America (USA)", Text(countries));
@@ -103,7 +97,6 @@ TEST_F(EndToEndTest, ModemOnCom2BehindAnotherDeviceIsSwitchedToTheChosenCountry)
 TEST_F(EndToEndTest, UnknownFamilyShowsModemTypeNotDetected) {
   winetest::SimModem modem(1, "--ident \"ACME 9600 Voice\"");
   Open([&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
     ExpectFinalMessage(dialog, "Error", "Modem type can not detect ??", 40000);
   });
 }
@@ -112,11 +105,7 @@ TEST_F(EndToEndTest, UnknownFamilyShowsModemTypeNotDetected) {
 TEST_F(EndToEndTest, RefusedCountryCommandFailsAfterTenSeconds) {
   winetest::SimModem modem(1, "--country B5 --country-reply NOK1");
   Open([&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 40000)) << Status(dialog);
-    ASSERT_TRUE(Choose(Item(dialog, kIdComboBox1), "Japan"));
-    Click(Item(dialog, kIdUPGRADE));
-    ASSERT_TRUE(WaitForStatus(dialog, kSettingNow, 30000));
+    ASSERT_TRUE(StartSwitchToJapan(dialog, 30000)) << Status(dialog);
     const ULONGLONG pressed = GetTickCount64();
     HWND box = WaitForMessageBox(dialog, 40000);
     ASSERT_NE(nullptr, box);
@@ -127,7 +116,7 @@ TEST_F(EndToEndTest, RefusedCountryCommandFailsAfterTenSeconds) {
     EXPECT_EQ(" Modem Detect Error !!     ", MessageBoxText(box));
     EXPECT_EQ("Detect ERROR.....", Status(dialog));
     PressOk(box);
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
+    EXPECT_TRUE(Closes(dialog));
   });
   EXPECT_EQ(0xB5, modem.CountryCode());
 }
@@ -135,25 +124,20 @@ TEST_F(EndToEndTest, RefusedCountryCommandFailsAfterTenSeconds) {
 TEST_F(EndToEndTest, CancelDuringDetectionClosesThePort) {
   winetest::SimModem modem(1);
   Open([&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
     ASSERT_TRUE(Eventually([&] { return modem.Commands().size() >= 2; }, 60000));
     Click(Item(dialog, kIdCancel));
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
+    EXPECT_TRUE(Closes(dialog));
   });
 }
 
 TEST_F(EndToEndTest, CancelDuringTheSwitchClosesThePort) {
   winetest::SimModem modem(1, "--country B5");
   Open([&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 40000)) << Status(dialog);
-    ASSERT_TRUE(Choose(Item(dialog, kIdComboBox1), "Japan"));
-    Click(Item(dialog, kIdUPGRADE));
-    // The switch has the port open while this status shows (its first
+    // The switch has the port open while its status shows (its first
     // script step is 2 s away, and the whole switch takes seconds).
-    ASSERT_TRUE(WaitForStatus(dialog, kSettingNow, 10000));
+    ASSERT_TRUE(StartSwitchToJapan(dialog, 10000)) << Status(dialog);
     Click(Item(dialog, kIdCancel));
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
+    EXPECT_TRUE(Closes(dialog));
     EXPECT_EQ(nullptr, WaitForMessageBox(dialog, 0));
   });
 }

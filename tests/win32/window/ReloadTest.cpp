@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "DialogDriver.h"
+#include "OwnerWindow.h"
 #include "ProcessProbe.h"
 #include "WineTest.h"
 #include "wfload/win/ControlIds.h"
@@ -18,24 +18,16 @@ using namespace dialogtest;
 
 DWORD WINAPI DoNothing(void*) { return 0; }
 
-class ReloadTest : public ::testing::Test {
+class ReloadTest : public OwnerWindowTest {
  protected:
-  void SetUp() override {
-    owner_ = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                           nullptr, nullptr);
-    ASSERT_NE(nullptr, owner_);
-  }
-  void TearDown() override { DestroyWindow(owner_); }
-
   // Loads the library, opens the dialog with `script`, frees the library.
   // Returns the module's address while it was loaded.
   HMODULE Round(const std::function<void(HWND)>& script) {
-    HMODULE module = nullptr;
     TApplet applet;
     EXPECT_TRUE(applet.Loaded());
     if (!applet.Loaded()) return nullptr;
-    module = GetModuleHandleA("ctyset2.cpl");
-    EXPECT_EQ(1, applet.Open(owner_, script));
+    const HMODULE module = GetModuleHandleA("ctyset2.cpl");
+    EXPECT_EQ(1, Open(applet, script));
     return module;
   }
 
@@ -52,20 +44,17 @@ class ReloadTest : public ::testing::Test {
     EXPECT_FALSE(GetClassInfoA(module, kSettingsWindowClass, &wc));
     EXPECT_FALSE(GetClassInfoA(module, "TComm32Window", &wc));
   }
-
-  HWND owner_ = nullptr;
 };
 
 TEST_F(ReloadTest, FiveLoadingsThatRunTheSerialThreadsThenAnother) {
   {
     SCOPED_TRACE("no modem: no port opened, the library is unloaded");
     const HMODULE module = Round([](HWND dialog) {
-      ASSERT_NE(nullptr, dialog);
       HWND box = WaitForMessageBox(dialog, 60000);
       ASSERT_NE(nullptr, box);
       EXPECT_EQ("No modem detect ??", MessageBoxText(box));
       PressOk(box);
-      EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
+      EXPECT_TRUE(Closes(dialog));
     });
     EXPECT_EQ(nullptr, GetModuleHandleA("ctyset2.cpl"));
     ExpectNoWindowClass(module);
@@ -78,12 +67,11 @@ TEST_F(ReloadTest, FiveLoadingsThatRunTheSerialThreadsThenAnother) {
     SCOPED_TRACE(round);
     const std::size_t before = modem.Commands().size();
     const HMODULE module = Round([&](HWND dialog) {
-      ASSERT_NE(nullptr, dialog);
       // Commands through the transmit thread, replies through the receive
       // thread, and many comm-event waits.
       ASSERT_TRUE(Eventually([&] { return modem.Commands().size() >= before + 4; }, 60000));
       Click(Item(dialog, kIdCancel));
-      EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
+      EXPECT_TRUE(Closes(dialog));
     });
     ExpectNothingLeft(module, threads);
     // Short-lived threads between two loadings, as a host has them: they

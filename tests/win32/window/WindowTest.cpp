@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "DialogDriver.h"
+#include "OwnerWindow.h"
 #include "WineTest.h"
 #include "wfload/win/ControlIds.h"
 #include "wfload/win/HostServices.h"
@@ -82,21 +82,7 @@ COLORREF StaticTextColour(HWND control) {
   return colour;
 }
 
-class SettingsWindowTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(applet_.Loaded()) << winetest::AppletPath();
-    owner_ = CreateWindowA("STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr, nullptr,
-                           nullptr, nullptr);
-    ASSERT_NE(nullptr, owner_);
-  }
-  void TearDown() override {
-    if (owner_ != nullptr) DestroyWindow(owner_);
-  }
-
-  TApplet applet_;
-  HWND owner_ = nullptr;
-};
+using SettingsWindowTest = LoadedAppletTest;
 
 const std::vector<int> kAlwaysVisible = {kIdFirmware, kIdICtype, kIdComboBox1, kIdImage1, kIdImage2,
                                          kIdUPGRADE,  kIdCancel, kIdPanel1,    kIdPanel14};
@@ -127,14 +113,13 @@ const TDesignedControl kDesign[] = {
 // The detection status, as the dialog opens or, on a busy machine, after the
 // scan's first steps have already named a port.
 bool ShowsDetection(HWND dialog) {
-  const std::string status = Text(Item(dialog, kIdPanel14));
+  const std::string status = Status(dialog);
   return status == kDetecting || status.rfind("Detecting COM", 0) == 0;
 }
 
 TEST_F(SettingsWindowTest, ShowsTheDesignedControlsAndClosesOnCancel) {
-  const LONG result = applet_.Open(owner_, [&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
-    EXPECT_TRUE(ShowsDetection(dialog)) << Text(Item(dialog, kIdPanel14));
+  const LONG result = Open([&](HWND dialog) {
+    EXPECT_TRUE(ShowsDetection(dialog)) << Status(dialog);
 
     EXPECT_EQ(kCaption, Text(dialog));
     EXPECT_EQ(kCaption, ClassOf(dialog));
@@ -230,7 +215,7 @@ TEST_F(SettingsWindowTest, ShowsTheDesignedControlsAndClosesOnCancel) {
 
     EXPECT_FALSE(IsWindowEnabled(owner_));
     Click(Item(dialog, kIdCancel));
-    EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
+    EXPECT_TRUE(Closes(dialog));
   });
   EXPECT_EQ(1, result);
   EXPECT_TRUE(IsWindowEnabled(owner_));
@@ -238,8 +223,7 @@ TEST_F(SettingsWindowTest, ShowsTheDesignedControlsAndClosesOnCancel) {
 }
 
 TEST_F(SettingsWindowTest, ResizeIsUndoneAndTheWindowPulledBackOnScreen) {
-  applet_.Open(owner_, [&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
+  Open([&](HWND dialog) {
     SetWindowPos(dialog, nullptr, 0, 0, 700, 600, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     EXPECT_TRUE(Eventually([&] { return HasDesignClientSize(dialog); }, 30000));
 
@@ -284,13 +268,12 @@ TEST_F(SettingsWindowTest, ThreeOpeningsClosedByButtonCloseBoxAndEscape) {
   };
   for (int way = 0; way < 3; ++way) {
     SCOPED_TRACE(way);
-    const LONG result = applet_.Open(owner_, [&](HWND dialog) {
-      ASSERT_NE(nullptr, dialog);
-      EXPECT_TRUE(ShowsDetection(dialog)) << Text(Item(dialog, kIdPanel14));
+    const LONG result = Open([&](HWND dialog) {
+      EXPECT_TRUE(ShowsDetection(dialog)) << Status(dialog);
       EXPECT_EQ(kDesignCountries.size(), ComboItems(Item(dialog, kIdComboBox1)).size());
       EXPECT_EQ(Sorted(kAlwaysVisible), VisibleControls(dialog));
       closeBy(way, dialog);
-      EXPECT_TRUE(Eventually([&] { return !IsWindow(dialog); }, 30000));
+      EXPECT_TRUE(Closes(dialog));
     });
     EXPECT_EQ(1, result);
     EXPECT_TRUE(IsWindowEnabled(owner_));
@@ -298,8 +281,7 @@ TEST_F(SettingsWindowTest, ThreeOpeningsClosedByButtonCloseBoxAndEscape) {
 }
 
 TEST_F(SettingsWindowTest, TypingInTheCountryBoxOpensTheListAndIsDiscarded) {
-  applet_.Open(owner_, [&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
+  Open([&](HWND dialog) {
     HWND countries = Item(dialog, kIdComboBox1);
     COMBOBOXINFO info = {};
     info.cbSize = sizeof info;
@@ -329,7 +311,6 @@ TEST(DebugHost, DISABLED_ShowsPanels) {
   TApplet applet;
   ASSERT_TRUE(applet.Loaded());
   applet.Open(nullptr, [&](HWND dialog) {
-    ASSERT_NE(nullptr, dialog);
     std::vector<int> want = kAlwaysVisible;
     want.insert(want.end(), {kIdPanel7, kIdPanel8, kIdMemo1});
     EXPECT_EQ(Sorted(want), VisibleControls(dialog));

@@ -27,16 +27,24 @@ class TApplet {
   TApplet& operator=(const TApplet&) = delete;
 
   bool Loaded() const { return proc_ != nullptr; }
+  HMODULE Module() const { return module_; }
 
   // Opens the dialog (CPL_DBLCLK from `owner`) and runs `script` on a second
-  // thread with the dialog's window, or nullptr when none showed within 60 s.
-  // Returns when the dialog has closed and the script has ended; a script
-  // that leaves the dialog open gets it cancelled. Result: CPlApplet's.
+  // thread with the dialog's window; a dialog that does not show within 60 s
+  // fails the test instead. Returns when the dialog has closed and the script
+  // has ended; a script that leaves the dialog open gets it cancelled.
+  // Result: CPlApplet's.
   LONG Open(HWND owner, const std::function<void(HWND dialog)>& script);
 
  private:
   HMODULE module_ = nullptr;
   LONG(APIENTRY* proc_)(HWND, UINT, LPARAM, LPARAM) = nullptr;
 };
+
+// The dialog has gone within 30 s.
+bool Closes(HWND dialog);
+
+// Text of the dialog's status line.
+std::string Status(HWND dialog);
 
 }  // namespace dialogtest

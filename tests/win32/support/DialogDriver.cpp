@@ -1,6 +1,7 @@
 #include "DialogDriver.h"
 
 #include <cpl.h>
+#include <gtest/gtest.h>
 
 #include <thread>
 
@@ -23,17 +24,19 @@ TApplet::~TApplet() {
 
 LONG TApplet::Open(HWND owner, const std::function<void(HWND)>& script) {
   std::thread worker([&] {
-    HWND dialog = FindWindowA(kSettingsWindowClass, nullptr);
-    Eventually(
-        [&] {
-          dialog = FindWindowA(kSettingsWindowClass, nullptr);
-          return dialog != nullptr && IsWindowVisible(dialog);
-        },
-        60000);
-    if (dialog != nullptr && !IsWindowVisible(dialog)) dialog = nullptr;
+    HWND dialog = nullptr;
+    if (!Eventually(
+            [&] {
+              dialog = FindWindowA(kSettingsWindowClass, nullptr);
+              return dialog != nullptr && IsWindowVisible(dialog);
+            },
+            60000)) {
+      ADD_FAILURE() << "the dialog did not show";
+      return;
+    }
     script(dialog);
     // Whatever the script left: dismiss a message box, cancel the dialog.
-    while (dialog != nullptr && IsWindow(dialog)) {
+    while (IsWindow(dialog)) {
       if (HWND box = WaitForMessageBox(dialog, 0)) PressOk(box);
       if (HWND cancel = Item(dialog, kIdCancel)) Click(cancel);
       Eventually([&] { return !IsWindow(dialog); }, 2000);
@@ -43,5 +46,11 @@ LONG TApplet::Open(HWND owner, const std::function<void(HWND)>& script) {
   worker.join();
   return result;
 }
+
+bool Closes(HWND dialog) {
+  return Eventually([&] { return !IsWindow(dialog); }, 30000);
+}
+
+std::string Status(HWND dialog) { return Text(Item(dialog, kIdPanel14)); }
 
 }  // namespace dialogtest
