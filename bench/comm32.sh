@@ -17,7 +17,7 @@ mkdir -p "$work"
 [[ -f $build/CMakeCache.txt ]] || cmake --preset win64 -S "$src" >/dev/null
 cmake --build "$build" -j2 --target comm32_win >/dev/null
 x86_64-w64-mingw32-g++-posix -std=c++17 -O2 -Wall -Wextra -Werror -I"$src" \
-  "$src/bench/comm32_bench.cpp" "$build/comm32/libcomm32_win.a" "$build/comm32/libcomm32_core.a" \
+  "$src/bench/Comm32Bench.cpp" "$build/comm32/libcomm32_win.a" "$build/comm32/libcomm32_core.a" \
   -static -o "$work/comm32_bench.exe"
 
 # The test harness's Wine environment of the win64 tree: private prefix,

@@ -2,4 +2,4 @@
 # Reply lookups over a transcript that a flood filled to its bound.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-exec "$root/build/native/tests/unit/transcript_bench" "${1:-2000}"
+exec "$root/build/native/bench/transcript_bench" "${1:-2000}"

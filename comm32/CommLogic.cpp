@@ -2,28 +2,6 @@
 
 namespace comm32 {
 
-namespace {
-
-// fBinary .. fAbortOnError bits of the DCB flag word.
-constexpr std::uint32_t kFBinary = 0x0001;
-constexpr std::uint32_t kFParity = 0x0002;
-constexpr std::uint32_t kFOutxCtsFlow = 0x0004;
-constexpr std::uint32_t kFOutxDsrFlow = 0x0008;
-constexpr std::uint32_t kDtrControlEnable = 0x0010;
-constexpr std::uint32_t kDtrControlHandshake = 0x0020;
-constexpr std::uint32_t kFDsrSensitivity = 0x0040;
-constexpr std::uint32_t kFTXContinueOnXoff = 0x0080;
-constexpr std::uint32_t kFOutX = 0x0100;
-constexpr std::uint32_t kFInX = 0x0200;
-constexpr std::uint32_t kFErrorChar = 0x0400;
-constexpr std::uint32_t kFNull = 0x0800;
-constexpr std::uint32_t kRtsControlEnable = 0x1000;
-constexpr std::uint32_t kRtsControlHandshake = 0x2000;
-constexpr std::uint32_t kRtsControlToggle = 0x3000;
-constexpr std::uint32_t kFAbortOnError = 0x4000;
-
-}  // namespace
-
 std::uint32_t DcbFlagWord(TFlags flags) {
   struct Single {
     TFlag flag;

@@ -32,6 +32,24 @@ constexpr std::uint32_t kCeRxParity = 0x0004;
 constexpr std::uint32_t kCeFrame = 0x0008;
 constexpr std::uint32_t kCeBreak = 0x0010;
 
+// The DCB flag word: the bit fields fBinary .. fAbortOnError as one word.
+constexpr std::uint32_t kFBinary = 0x0001;
+constexpr std::uint32_t kFParity = 0x0002;
+constexpr std::uint32_t kFOutxCtsFlow = 0x0004;
+constexpr std::uint32_t kFOutxDsrFlow = 0x0008;
+constexpr std::uint32_t kDtrControlEnable = 0x0010;
+constexpr std::uint32_t kDtrControlHandshake = 0x0020;
+constexpr std::uint32_t kFDsrSensitivity = 0x0040;
+constexpr std::uint32_t kFTXContinueOnXoff = 0x0080;
+constexpr std::uint32_t kFOutX = 0x0100;
+constexpr std::uint32_t kFInX = 0x0200;
+constexpr std::uint32_t kFErrorChar = 0x0400;
+constexpr std::uint32_t kFNull = 0x0800;
+constexpr std::uint32_t kRtsControlEnable = 0x1000;
+constexpr std::uint32_t kRtsControlHandshake = 0x2000;
+constexpr std::uint32_t kRtsControlToggle = 0x3000;
+constexpr std::uint32_t kFAbortOnError = 0x4000;
+
 // Messages between the worker threads and the component.
 constexpr unsigned kWmUser = 0x0400;
 constexpr unsigned kWmCommData = kWmUser + 1;

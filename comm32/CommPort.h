@@ -85,29 +85,29 @@ template <class E>
 class TSet16 {
  public:
   constexpr TSet16() = default;
-  constexpr explicit TSet16(std::uint16_t word) : word_(word) {}
+  constexpr explicit TSet16(std::uint16_t word) : FWord(word) {}
   constexpr TSet16(std::initializer_list<E> values) {
-    for (E v : values) word_ = static_cast<std::uint16_t>(word_ | Bit(v));
+    for (E v : values) FWord = static_cast<std::uint16_t>(FWord | Bit(v));
   }
-  constexpr bool Contains(E v) const { return (word_ & Bit(v)) != 0; }
+  constexpr bool Contains(E v) const { return (FWord & Bit(v)) != 0; }
   constexpr TSet16& Include(E v) {
-    word_ = static_cast<std::uint16_t>(word_ | Bit(v));
+    FWord = static_cast<std::uint16_t>(FWord | Bit(v));
     return *this;
   }
   constexpr TSet16& Exclude(E v) {
-    word_ = static_cast<std::uint16_t>(word_ & ~Bit(v));
+    FWord = static_cast<std::uint16_t>(FWord & ~Bit(v));
     return *this;
   }
-  constexpr bool Empty() const { return word_ == 0; }
-  constexpr std::uint16_t Word() const { return word_; }
-  constexpr bool operator==(TSet16 o) const { return word_ == o.word_; }
-  constexpr bool operator!=(TSet16 o) const { return word_ != o.word_; }
+  constexpr bool Empty() const { return FWord == 0; }
+  constexpr std::uint16_t Word() const { return FWord; }
+  constexpr bool operator==(TSet16 o) const { return FWord == o.FWord; }
+  constexpr bool operator!=(TSet16 o) const { return FWord != o.FWord; }
 
  private:
   static constexpr std::uint16_t Bit(E v) {
     return static_cast<std::uint16_t>(1u << static_cast<unsigned>(v));
   }
-  std::uint16_t word_ = 0;
+  std::uint16_t FWord = 0;
 };
 
 using TCommEvents = TSet16<TCommEvent>;

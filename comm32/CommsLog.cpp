@@ -5,50 +5,50 @@
 namespace comm32 {
 
 TCommsLog::~TCommsLog() {
-  if (file_ != nullptr) std::fclose(file_);
+  if (FFile != nullptr) std::fclose(FFile);
 }
 
 void TCommsLog::SetName(const std::string& name) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  name_ = name;
+  std::lock_guard<std::mutex> lock(FMutex);
+  FName = name;
 }
 
 std::string TCommsLog::Name() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return name_;
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FName;
 }
 
 void TCommsLog::Open(const std::string& fileName) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FFile != nullptr) {
+    std::fclose(FFile);
+    FFile = nullptr;
   }
-  file_ = std::fopen(fileName.c_str(), "wb");
-  if (file_ == nullptr) throw EInOutError("I/O error: cannot create " + fileName);
+  FFile = std::fopen(fileName.c_str(), "wb");
+  if (FFile == nullptr) throw EInOutError("I/O error: cannot create " + fileName);
 }
 
 void TCommsLog::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (file_ == nullptr) throw EInOutError("I/O error: comms log file not open");
-  const int rc = std::fclose(file_);
-  file_ = nullptr;
+  std::lock_guard<std::mutex> lock(FMutex);
+  if (FFile == nullptr) throw EInOutError("I/O error: comms log file not open");
+  const int rc = std::fclose(FFile);
+  FFile = nullptr;
   if (rc != 0) throw EInOutError("I/O error: cannot close comms log file");
 }
 
 bool TCommsLog::IsOpen() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return file_ != nullptr;
+  std::lock_guard<std::mutex> lock(FMutex);
+  return FFile != nullptr;
 }
 
 void TCommsLog::WriteLine(const char* text, bool raiseOnFailure) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (name_.empty()) return;
+  std::unique_lock<std::mutex> lock(FMutex);
+  if (FName.empty()) return;
   bool written = false;
-  if (file_ != nullptr) {
+  if (FFile != nullptr) {
     const std::size_t len = text != nullptr ? std::strlen(text) : 0;
-    written = std::fwrite(text, 1, len, file_) == len && std::fwrite("\r\n", 1, 2, file_) == 2 &&
-              std::fflush(file_) == 0;
+    written = std::fwrite(text, 1, len, FFile) == len && std::fwrite("\r\n", 1, 2, FFile) == 2 &&
+              std::fflush(FFile) == 0;
   }
   lock.unlock();
   if (!written && raiseOnFailure) throw EInOutError("I/O error: comms log file not open");

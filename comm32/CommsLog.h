@@ -40,9 +40,9 @@ class TCommsLog {
   void WriteLine(const char* text, bool raiseOnFailure);
 
  private:
-  mutable std::mutex mutex_;
-  std::string name_;
-  std::FILE* file_ = nullptr;
+  mutable std::mutex FMutex;
+  std::string FName;
+  std::FILE* FFile = nullptr;
 };
 
 // The process-wide log.

@@ -1,5 +1,6 @@
 #include "comm32/win/Comm32.h"
 
+#include <array>
 #include <cstring>
 #include <exception>
 
@@ -9,6 +10,75 @@
 #include "comm32/win/DeviceOpen.h"
 
 namespace {
+
+// The portable part holds its own copies of <windows.h> values; each must be
+// the header's.
+static_assert(comm32::kEvRxChar == EV_RXCHAR && comm32::kEvRxFlag == EV_RXFLAG &&
+              comm32::kEvTxEmpty == EV_TXEMPTY && comm32::kEvCts == EV_CTS &&
+              comm32::kEvDsr == EV_DSR && comm32::kEvRlsd == EV_RLSD &&
+              comm32::kEvBreak == EV_BREAK && comm32::kEvErr == EV_ERR &&
+              comm32::kEvRing == EV_RING && comm32::kEvPErr == EV_PERR &&
+              comm32::kEvRx80Full == EV_RX80FULL && comm32::kEvEvent1 == EV_EVENT1 &&
+              comm32::kEvEvent2 == EV_EVENT2);
+static_assert(comm32::kCeRxOver == CE_RXOVER && comm32::kCeOverrun == CE_OVERRUN &&
+              comm32::kCeRxParity == CE_RXPARITY && comm32::kCeFrame == CE_FRAME &&
+              comm32::kCeBreak == CE_BREAK);
+static_assert(comm32::kWmUser == WM_USER && WM_COMMDATA == WM_USER + 1 &&
+              WM_REQUESTHANGUP == WM_USER + 2);
+// ParityValue and StopBitsValue hand the enumeration's ordinal to the DCB.
+static_assert(tpNone == NOPARITY && tpOdd == ODDPARITY && tpEven == EVENPARITY &&
+              tpMark == MARKPARITY);
+static_assert(tsbOne == ONESTOPBIT && tsbOnePointFive == ONE5STOPBITS && tsbTwo == TWOSTOPBITS);
+
+// The bit fields of a DCB whose flag word (the 32-bit word after BaudRate) is
+// word, in the header's order.
+constexpr std::array<DWORD, 14> FlagMembers(DWORD word) {
+  struct TWords {
+    DWORD word[sizeof(DCB) / sizeof(DWORD)];
+  };
+  static_assert(sizeof(TWords) == sizeof(DCB));
+  TWords words{};
+  words.word[offsetof(DCB, BaudRate) / sizeof(DWORD) + 1] = word;
+  const DCB d = __builtin_bit_cast(DCB, words);
+  return {d.fBinary,         d.fParity,           d.fOutxCtsFlow,  d.fOutxDsrFlow, d.fDtrControl,
+          d.fDsrSensitivity, d.fTXContinueOnXoff, d.fOutX,         d.fInX,         d.fErrorChar,
+          d.fNull,           d.fRtsControl,       d.fAbortOnError, d.fDummy2};
+}
+static_assert(offsetof(DCB, wReserved) == offsetof(DCB, BaudRate) + 2 * sizeof(DWORD));
+
+// Each flag-word constant of the portable part sets one bit field (its place
+// in FlagMembers) to one value, and no other bit.
+constexpr bool FlagBitsMatch() {
+  struct TFlagBits {
+    std::uint32_t bits;
+    unsigned member;
+    DWORD value;
+  };
+  constexpr TFlagBits kFlagBits[] = {{comm32::kFBinary, 0, 1},
+                                     {comm32::kFParity, 1, 1},
+                                     {comm32::kFOutxCtsFlow, 2, 1},
+                                     {comm32::kFOutxDsrFlow, 3, 1},
+                                     {comm32::kDtrControlEnable, 4, DTR_CONTROL_ENABLE},
+                                     {comm32::kDtrControlHandshake, 4, DTR_CONTROL_HANDSHAKE},
+                                     {comm32::kFDsrSensitivity, 5, 1},
+                                     {comm32::kFTXContinueOnXoff, 6, 1},
+                                     {comm32::kFOutX, 7, 1},
+                                     {comm32::kFInX, 8, 1},
+                                     {comm32::kFErrorChar, 9, 1},
+                                     {comm32::kFNull, 10, 1},
+                                     {comm32::kRtsControlEnable, 11, RTS_CONTROL_ENABLE},
+                                     {comm32::kRtsControlHandshake, 11, RTS_CONTROL_HANDSHAKE},
+                                     {comm32::kRtsControlToggle, 11, RTS_CONTROL_TOGGLE},
+                                     {comm32::kFAbortOnError, 12, 1}};
+  for (const TFlagBits& f : kFlagBits) {
+    const std::array<DWORD, 14> members = FlagMembers(f.bits);
+    for (unsigned i = 0; i < members.size(); ++i) {
+      if (members[i] != (i == f.member ? f.value : 0)) return false;
+    }
+  }
+  return true;
+}
+static_assert(FlagBitsMatch());
 
 const char kWindowClass[] = "TComm32Window";
 // Window class registrations by live components (user-interface thread only).
@@ -368,34 +438,18 @@ void TComm32::PropertyChanged(TCommProperty which) {
 
 // Writes the DCB member that property `which` sets (nothing for others).
 void TComm32::PutInDcb(DCB& d, TCommProperty which) const {
-  switch (which) {
-    case TCommProperty::BaudRate:
-      d.BaudRate = comm32::BaudRateValue(FBaudRate);
-      break;
-    case TCommProperty::Parity:
-      d.Parity = comm32::ParityValue(FParity);
-      break;
-    case TCommProperty::DataBits:
-      d.ByteSize = comm32::ByteSizeValue(FDataBits);
-      break;
-    case TCommProperty::StopBits:
-      d.StopBits = comm32::StopBitsValue(FStopBits);
-      break;
-    case TCommProperty::XonLim:
-      d.XonLim = FXonLim;
-      break;
-    case TCommProperty::XoffLim:
-      d.XoffLim = FXoffLim;
-      break;
-    case TCommProperty::Flags: {
-      // The flag word is the 32-bit word after BaudRate.
-      const DWORD word = comm32::DcbFlagWord(FFlags);
-      std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
-                  sizeof word);
-      break;
-    }
-    default:
-      break;
+  using P = TCommProperty;
+  if (which == P::BaudRate) d.BaudRate = comm32::BaudRateValue(FBaudRate);
+  if (which == P::Parity) d.Parity = comm32::ParityValue(FParity);
+  if (which == P::DataBits) d.ByteSize = comm32::ByteSizeValue(FDataBits);
+  if (which == P::StopBits) d.StopBits = comm32::StopBitsValue(FStopBits);
+  if (which == P::XonLim) d.XonLim = FXonLim;
+  if (which == P::XoffLim) d.XoffLim = FXoffLim;
+  if (which == P::Flags) {
+    // The flag word is the 32-bit word after BaudRate.
+    const DWORD word = comm32::DcbFlagWord(FFlags);
+    std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
+                sizeof word);
   }
 }
 

@@ -25,18 +25,18 @@ bool AbortedBySeam(comm32::TPortOperation operation) {
 
 TCommThread::~TCommThread() {
   AwaitEnd();
-  if (handle_ != nullptr) CloseHandle(handle_);
+  if (FHandle != nullptr) CloseHandle(FHandle);
 }
 
 void TCommThread::AwaitEnd() {
-  if (handle_ != nullptr && resumed_ && GetCurrentThreadId() != id_) {
-    WaitForSingleObject(handle_, INFINITE);
+  if (FHandle != nullptr && FResumed && GetCurrentThreadId() != FThreadId) {
+    WaitForSingleObject(FHandle, INFINITE);
   }
 }
 
 bool TCommThread::Create() {
-  handle_ = CreateThread(nullptr, 0, &TCommThread::ThreadProc, this, CREATE_SUSPENDED, &id_);
-  return handle_ != nullptr;
+  FHandle = CreateThread(nullptr, 0, &TCommThread::ThreadProc, this, CREATE_SUSPENDED, &FThreadId);
+  return FHandle != nullptr;
 }
 
 DWORD WINAPI TCommThread::ThreadProc(void* self) {
@@ -45,14 +45,14 @@ DWORD WINAPI TCommThread::ThreadProc(void* self) {
   thread->Execute();
   if (const comm32::TThreadEndSeam seam = gThreadEndSeam.load()) seam(*thread);
   // The object is the owner's until the owner abandons it; then it is ours.
-  if (thread->end_.exchange(kEnded) == kAbandoned) delete thread;
+  if (thread->FEnd.exchange(kEnded) == kAbandoned) delete thread;
   return 0;
 }
 
 void TCommThread::Abandon(std::unique_ptr<TCommThread> thread, std::shared_ptr<void> keep) {
   TCommThread* const t = thread.release();
-  t->keep_ = std::move(keep);
-  if (t->end_.exchange(kAbandoned) == kEnded) delete t;
+  t->FKeep = std::move(keep);
+  if (t->FEnd.exchange(kAbandoned) == kEnded) delete t;
 }
 
 BOOL TCommThread::PostCommData(void* block, DWORD count) {

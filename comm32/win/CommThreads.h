@@ -28,16 +28,16 @@ class TCommThread {
   // Creates the thread suspended; false (last error set) on failure.
   bool Create();
   void Resume() {
-    resumed_ = true;
-    ResumeThread(handle_);
+    FResumed = true;
+    ResumeThread(FHandle);
   }
-  void SetPriority(int priority) { SetThreadPriority(handle_, priority); }
-  DWORD WaitFor(DWORD milliseconds) { return WaitForSingleObject(handle_, milliseconds); }
-  HANDLE Handle() const { return handle_; }
-  DWORD ThreadId() const { return id_; }
+  void SetPriority(int priority) { SetThreadPriority(FHandle, priority); }
+  DWORD WaitFor(DWORD milliseconds) { return WaitForSingleObject(FHandle, milliseconds); }
+  HANDLE Handle() const { return FHandle; }
+  DWORD ThreadId() const { return FThreadId; }
   // The termination request: recorded only; the thread body never reads it.
-  void Terminate() { terminated_ = true; }
-  bool Terminated() const { return terminated_; }
+  void Terminate() { FTerminated = true; }
+  bool Terminated() const { return FTerminated; }
 
   // Gives up waiting for a thread that has not ended: the thread deletes its
   // object when its body returns, and lets go of keep (the handles it uses)
@@ -88,12 +88,12 @@ class TCommThread {
  private:
   static DWORD WINAPI ThreadProc(void* self);
   enum TEnd : int { kRunning, kEnded, kAbandoned };
-  HANDLE handle_ = nullptr;
-  DWORD id_ = 0;
-  bool resumed_ = false;
-  std::atomic<bool> terminated_{false};
-  std::atomic<int> end_{kRunning};
-  std::shared_ptr<void> keep_;
+  HANDLE FHandle = nullptr;
+  DWORD FThreadId = 0;
+  bool FResumed = false;
+  std::atomic<bool> FTerminated{false};
+  std::atomic<int> FEnd{kRunning};
+  std::shared_ptr<void> FKeep;
 };
 
 class TWriteThread : public TCommThread {
@@ -101,7 +101,7 @@ class TWriteThread : public TCommThread {
   TWriteThread();
   ~TWriteThread() override;
   // Signalled once the thread's message queue exists.
-  HANDLE QueueReady() const { return queueReady_; }
+  HANDLE QueueReady() const { return FQueueReady; }
   // Queues one block as WM_COMMDATA. True: the thread owns the block and
   // releases it, written or not. False: the caller keeps it.
   bool PostBlock(void* block, std::uint16_t count);
@@ -114,11 +114,11 @@ class TWriteThread : public TCommThread {
   bool TransmitBuffer(OVERLAPPED& ov, const char* block, DWORD count);
   TWriteEnd WritePart(OVERLAPPED& ov, const char* data, DWORD count, DWORD& written);
   void ReleaseQueuedBlocks();
-  HANDLE queueReady_;
+  HANDLE FQueueReady;
   // The queue dies with the thread: once it stops taking blocks, a post
   // still in progress finishes before the last sweep of the queue.
-  std::atomic<bool> closed_{false};
-  std::atomic<int> posting_{0};
+  std::atomic<bool> FClosed{false};
+  std::atomic<int> FPosting{0};
 };
 
 class TReadThread : public TCommThread {

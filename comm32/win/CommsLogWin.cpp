@@ -10,17 +10,17 @@ namespace {
 // One TLS slot that says "this is a worker thread".
 class TWorkerMark {
  public:
-  TWorkerMark() : index_(TlsAlloc()) {}
+  TWorkerMark() : FIndex(TlsAlloc()) {}
   ~TWorkerMark() {
-    if (index_ != TLS_OUT_OF_INDEXES) TlsFree(index_);
+    if (FIndex != TLS_OUT_OF_INDEXES) TlsFree(FIndex);
   }
   void Set() {
-    if (index_ != TLS_OUT_OF_INDEXES) TlsSetValue(index_, reinterpret_cast<void*>(1));
+    if (FIndex != TLS_OUT_OF_INDEXES) TlsSetValue(FIndex, reinterpret_cast<void*>(1));
   }
-  bool IsSet() const { return index_ != TLS_OUT_OF_INDEXES && TlsGetValue(index_) != nullptr; }
+  bool IsSet() const { return FIndex != TLS_OUT_OF_INDEXES && TlsGetValue(FIndex) != nullptr; }
 
  private:
-  DWORD index_;
+  DWORD FIndex;
 };
 
 TWorkerMark& WorkerMark() {

@@ -9,6 +9,13 @@ namespace {
 // Reports Text with the thread's current last error.
 void Report(const char* text) { LogLastError(GetLastError(), text); }
 
+// An operation that did not complete at once: marked outstanding and logged.
+bool Outstanding(bool& pending, const char* line) {
+  pending = true;
+  WriteCommsLog(line);
+  return true;
+}
+
 }  // namespace
 
 // Everything Execute keeps on the thread's stack.
@@ -131,9 +138,7 @@ bool TReadThread::SetupReadEvent(TState& s) {
     }
     const DWORD error = GetLastError();
     if (error == ERROR_IO_PENDING) {
-      s.readPending = true;
-      WriteCommsLog("Waiting for data from comm connection.");
-      return true;
+      return Outstanding(s.readPending, "Waiting for data from comm connection.");
     }
     if (IsLineErrorAbort(error)) {
       if (!RecoverAbortedOperation()) return false;
@@ -177,9 +182,7 @@ bool TReadThread::SetupCommEvent(TState& s) {
     }
     const DWORD error = GetLastError();
     if (error == ERROR_IO_PENDING) {
-      s.commPending = true;
-      WriteCommsLog("Waiting for a CommEvent (Error) to occur.");
-      return true;
+      return Outstanding(s.commPending, "Waiting for a CommEvent (Error) to occur.");
     }
     return PortCallFailed(error, "Unexpected WaitCommEvent error: ");
   }

@@ -13,18 +13,18 @@ void ReleaseThreadMessage(const MSG& msg) {
 
 }  // namespace
 
-TWriteThread::TWriteThread() : queueReady_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+TWriteThread::TWriteThread() : FQueueReady(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 TWriteThread::~TWriteThread() {
   AwaitEnd();
-  if (queueReady_ != nullptr) CloseHandle(queueReady_);
+  if (FQueueReady != nullptr) CloseHandle(FQueueReady);
 }
 
 void TWriteThread::Execute() {
   MSG msg;
   // The first PeekMessage creates the thread's message queue.
   PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-  SetEvent(queueReady_);
+  SetEvent(FQueueReady);
 
   OVERLAPPED ov = {};
   ov.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
@@ -75,18 +75,18 @@ void TWriteThread::Execute() {
 }
 
 bool TWriteThread::PostBlock(void* block, std::uint16_t count) {
-  posting_.fetch_add(1);
-  const bool posted = !closed_.load() && PostThreadMessageA(ThreadId(), WM_COMMDATA, count,
+  FPosting.fetch_add(1);
+  const bool posted = !FClosed.load() && PostThreadMessageA(ThreadId(), WM_COMMDATA, count,
                                                             reinterpret_cast<LPARAM>(block));
-  posting_.fetch_sub(1);
+  FPosting.fetch_sub(1);
   return posted;
 }
 
 void TWriteThread::ReleaseQueuedBlocks() {
-  // After closed_ no post starts; one that saw it open is waited for, so its
+  // After FClosed no post starts; one that saw it open is waited for, so its
   // block is in the queue for the sweep below.
-  closed_.store(true);
-  while (posting_.load() != 0) SwitchToThread();
+  FClosed.store(true);
+  while (FPosting.load() != 0) SwitchToThread();
   // Blocks still queued are released unwritten.
   MSG msg;
   while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ReleaseThreadMessage(msg);

@@ -1,0 +1,13 @@
+# The MinGW-w64 cross toolchain, shared by the toolchain files of the Windows
+# trees; they set CMAKE_SYSTEM_PROCESSOR (the compiler's triple) and
+# CTYSET2_WINE_ARCH (the Wine that runs the tests) first.
+set(CMAKE_SYSTEM_NAME Windows)
+set(MINGW_TRIPLE ${CMAKE_SYSTEM_PROCESSOR}-w64-mingw32)
+set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh;${CTYSET2_WINE_ARCH})
