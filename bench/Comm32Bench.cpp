@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   std::size_t deliveries = 0;
   std::size_t mismatches = 0;
   double lastDelivery = 0;
-  comm.SetOnReceiveData([&](const void* buffer, std::uint16_t length) {
+  // Checks each byte of the stream against the simulator's pattern.
+  const TReceiveDataEvent checkStream = [&](const void* buffer, std::uint16_t length) {
     const unsigned char* p = static_cast<const unsigned char*>(buffer);
     for (std::uint16_t i = 0; i < length; ++i) {
       if (received >= stream || p[i] != (received % (251 * 64)) % 251) ++mismatches;
@@ -91,7 +92,8 @@ int main(int argc, char** argv) {
     }
     if (length != 0) ++deliveries;
     lastDelivery = Seconds();
-  });
+  };
+  comm.SetOnReceiveData(checkStream);
   comm.SetPort(tptEight);
   if (!comm.OpenPort()) {
     std::printf("error cannot open COM8\n");
@@ -138,15 +140,7 @@ int main(int argc, char** argv) {
   received = 0;
   mismatches = 0;
   deliveries = 0;
-  comm.SetOnReceiveData([&](const void* buffer, std::uint16_t length) {
-    const unsigned char* p = static_cast<const unsigned char*>(buffer);
-    for (std::uint16_t i = 0; i < length; ++i) {
-      if (received >= stream || p[i] != (received % (251 * 64)) % 251) ++mismatches;
-      ++received;
-    }
-    if (length != 0) ++deliveries;
-    lastDelivery = Seconds();
-  });
+  comm.SetOnReceiveData(checkStream);
   const double cpu0 = SelfCpuSeconds();
   const double server0 = server ? LinuxCpuSeconds(server) : 0;
   const double t0 = Seconds();
