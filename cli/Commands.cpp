@@ -195,7 +195,7 @@ bool IsVerdict(const std::string& text) {
 // the scan passes over and the prompt for a choice left out.
 void ShowStatus(TOutput& out, const TPortSet& ports, const std::string& text) {
   int slot = 0;
-  if (std::sscanf(text.c_str(), "Detecting COM%d...", &slot) == 1) {
+  if (std::sscanf(text.c_str(), TForm1::kDetectingFormat, &slot) == 1) {
     const std::string name = ports.Name(slot);
     if (name.empty()) return;
     const std::string com = "COM" + std::to_string(slot);

@@ -59,7 +59,7 @@ void TForm1::Timer1Timer() {
   if (st_.PortOpened) ClosePort();
   ++st_.CurPort;
   char status[40];
-  std::snprintf(status, sizeof status, "Detecting COM%d...", static_cast<int>(st_.CurPort));
+  std::snprintf(status, sizeof status, kDetectingFormat, static_cast<int>(st_.CurPort));
   Panel14.Caption = status;
   if (st_.CurPort > kLastPort) {
     EndScan();

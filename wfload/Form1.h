@@ -68,6 +68,8 @@ class TForm1 {
 
   // Status and message texts.
   static constexpr const char* kDetectingModem = "Detecting Modem Now....";
+  // The status line while port n is probed (printf format, n as %d).
+  static constexpr const char* kDetectingFormat = "Detecting COM%d...";
   static constexpr const char* kSelectCountry = "Please select your country and press [OK]....";
   static constexpr const char* kNoModem = "No modem detect ??";
   static constexpr const char* kUnknownModem = "Modem type can not detect ??";
