@@ -151,12 +151,6 @@ std::string ReadIni(const TOptions& options, TIni& ini) {
   return std::string();
 }
 
-std::vector<std::string> CountriesOf(const TIni& ini, const std::string& family) {
-  TCountryTables tables;
-  tables.LoadFamily(family, ini.text);
-  return tables.Names();
-}
-
 int RunList(const TOptions& options, TOutput& out) {
   TIni ini;
   const std::string error = ReadIni(options, ini);
@@ -240,7 +234,11 @@ class TModemRun {
     TIni ini;
     const std::string iniError = ReadIni(options_, ini);
     if (!iniError.empty()) return Fail(kExitUsage, iniError);
-    if (set_ && !KnownToAnyFamily(ini)) return NoCountry(ini.path, AllCountries(ini));
+    // A country that no family knows needs no modem to be refused.
+    if (set_) {
+      const std::vector<std::string> all = AllCountries(ini);
+      if (FindIgnoringCase(all, options_.argument) < 0) return NoCountry(ini.path, all);
+    }
 
     TEventLoop loop;
     TEventLoop::CatchInterrupts();
@@ -268,16 +266,13 @@ class TModemRun {
  private:
   static std::vector<std::string> AllCountries(const TIni& ini) {
     std::vector<std::string> all;
+    TCountryTables tables;
     for (const std::string& family : ini.families) {
-      const std::vector<std::string> names = CountriesOf(ini, family);
+      tables.LoadFamily(family, ini.text);
+      const std::vector<std::string> names = tables.Names();
       all.insert(all.end(), names.begin(), names.end());
     }
     return all;
-  }
-
-  // A country that no family knows needs no modem to be refused.
-  bool KnownToAnyFamily(const TIni& ini) const {
-    return FindIgnoringCase(AllCountries(ini), options_.argument) >= 0;
   }
 
   // Detection, then for set the switch.

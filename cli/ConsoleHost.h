@@ -36,7 +36,6 @@ class TConsoleHost final : public IFormHost {
   // escapes a handler or an interrupt arrives.
   void RunUntil(const std::function<bool()>& done);
 
-  bool CloseRequested() const { return closeRequested_; }
   bool Interrupted() const { return interrupted_; }
   // Text of an error raised by a handler; empty when none was.
   const std::string& HandlerError() const { return handlerError_; }

@@ -42,7 +42,6 @@ bool TEventLoop::RunDueTimer() {
   const unsigned generation = next->second.generation;
   // The task may arm, disarm or re-bind any timer, this one included.
   TTask task = next->second.task;
-  next->second.due = now + next->second.interval;
   task();
   auto again = timers_.find(key);
   if (again != timers_.end() && again->second.generation == generation)

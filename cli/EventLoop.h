@@ -24,7 +24,6 @@ class TEventLoop {
   // intervalMs until the timer is disarmed. An interval of 0 disarms it.
   void Arm(const void* key, unsigned intervalMs, TTask task);
   void Disarm(const void* key);
-  bool Armed(const void* key) const { return timers_.count(key) != 0; }
 
   // Any thread: `task` runs on the loop's thread, in the order posted.
   void Post(TTask task);

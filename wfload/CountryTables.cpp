@@ -57,13 +57,6 @@ class TLineReader {
   std::size_t pos_ = 0;
 };
 
-// The whole file, or what could be read of it; "" when it cannot be opened.
-std::string ReadFileText(const std::string& path) {
-  std::string text;
-  ReadIniFile(path, text);
-  return text;
-}
-
 struct TEntry {
   std::string_view key;
   std::string_view name;
@@ -235,7 +228,9 @@ std::string CountryCommand(std::uint16_t code) {
 bool TCountryTables::Change_LFile(const std::string& ident, const std::string& iniPath,
                                   std::vector<std::string>& workingList) {
   if (ident.empty()) return false;
-  bool selected = LoadFromText(ident, ReadFileText(iniPath));
+  std::string text;
+  ReadIniFile(iniPath, text);  // what could be read of it counts
+  bool selected = LoadFromText(ident, text);
   workingList = Names();
   return selected;
 }

@@ -26,8 +26,8 @@ int StrHexToInt(std::string& text);
 // "<systemDir>\Ctyset2.ini".
 std::string CountryIniPath(const std::string& systemDir);
 
-// Reads the whole file at `path` into `text`; false (text empty) when it
-// cannot be opened or read.
+// Reads the whole file at `path` into `text`; false when it cannot be
+// opened (text empty) or read to its end (text holds what was read).
 bool ReadIniFile(const std::string& path, std::string& text);
 
 // Names of the file's sections (the modem families), in file order.

@@ -82,11 +82,7 @@ class TPosixPortSet final : public TPortSet {
 }  // namespace
 
 std::unique_ptr<TPortSet> MakePortSet(const std::vector<std::string>& ports, TEventLoop& loop,
-                                      std::string& error) {
-  if (ports.size() > kMaxPorts) {
-    error = "at most 8 ports";
-    return nullptr;
-  }
+                                      std::string&) {
   const bool named = !ports.empty();
   return std::make_unique<TPosixPortSet>(named ? ports : DiscoverDevices(), named, loop);
 }

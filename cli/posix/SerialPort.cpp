@@ -18,6 +18,8 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
+constexpr char kHeldText[] = "in use by another program";
+
 bool SpeedOf(TBaudRate rate, speed_t& speed) {
   switch (comm32::BaudRateValue(rate)) {
     case 110:
@@ -124,7 +126,7 @@ bool TSerialPort::OpenPort() {
   if (fd_ < 0) {
     const int error = errno;
     if (error == ENOENT) return Refuse(TRefusal::Absent, "not present");
-    if (error == EBUSY) return Refuse(TRefusal::Held, "in use by another program");
+    if (error == EBUSY) return Refuse(TRefusal::Held, kHeldText);
     return Refuse(TRefusal::Failed, std::strerror(error));
   }
   if (!::isatty(fd_)) return Refuse(TRefusal::NotTty, "not a terminal device");
@@ -132,20 +134,20 @@ bool TSerialPort::OpenPort() {
   int exclusive = 0;
   if (::ioctl(fd_, TIOCGEXCL, &exclusive) == 0 && exclusive) {
     Close(fd_);  // the mark is the other program's: leave it
-    return Refuse(TRefusal::Held, "in use by another program");
+    return Refuse(TRefusal::Held, kHeldText);
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;
     Close(fd_);
     return Refuse(error == EWOULDBLOCK ? TRefusal::Held : TRefusal::Failed,
-                  error == EWOULDBLOCK ? "in use by another program" : std::strerror(error));
+                  error == EWOULDBLOCK ? kHeldText : std::strerror(error));
   }
   ::ioctl(fd_, TIOCEXCL);
   if (!ApplyLineSettings()) return Refuse(TRefusal::Failed, std::strerror(errno));
 
   if (::pipe2(stopPipe_, O_NONBLOCK | O_CLOEXEC) != 0) {
     Refuse(TRefusal::Failed, std::strerror(errno));
-    throw ECommsError("Unable to create Read thread");
+    throw ECommsError(comm32::kReadThreadError);
   }
   const unsigned session = ++shared_->session;
   try {
@@ -154,7 +156,7 @@ bool TSerialPort::OpenPort() {
     Close(stopPipe_[0]);
     Close(stopPipe_[1]);
     Refuse(TRefusal::Failed, "no thread");
-    throw ECommsError("Unable to create Read thread");
+    throw ECommsError(comm32::kReadThreadError);
   }
   return true;
 }

@@ -33,7 +33,6 @@ class TSerialPort final : public TCommPort {
   bool WritePort(const void* Buffer, std::uint16_t Length) override;
   bool PurgeInput() override;
 
-  bool IsOpen() const { return fd_ >= 0; }
   // The device that Port names; empty for none.
   std::string Device() const;
   const std::vector<std::string>& Devices() const { return devices_; }

@@ -27,7 +27,7 @@ class TSelectedComm32 final : public TComm32 {
 
 class TWinPortSet final : public TPortSet {
  public:
-  TWinPortSet(unsigned mask, bool narrowed) : port_(mask), narrowed_(narrowed), mask_(mask) {}
+  TWinPortSet(unsigned mask, bool narrowed) : port_(mask), narrowed_(narrowed) {}
 
   TCommPort& Port() override { return port_; }
   std::string Name(int slot) const override {
@@ -36,14 +36,13 @@ class TWinPortSet final : public TPortSet {
   std::vector<std::string> FormWords() const override {
     // The scan begins at the first port named.
     for (int slot = 1; narrowed_ && slot <= 8; ++slot)
-      if (mask_ >> slot & 1u) return {"COM=" + std::to_string(slot)};
+      if (port_.Selected(slot)) return {"COM=" + std::to_string(slot)};
     return {};
   }
 
  private:
   TSelectedComm32 port_;
   bool narrowed_;
-  unsigned mask_;
 };
 
 // 1 .. 8 for "COM1" .. "COM8" (any case), else 0.
@@ -68,8 +67,7 @@ std::unique_ptr<TPortSet> MakePortSet(const std::vector<std::string>& ports, TEv
     mask |= 1u << number;
   }
   const bool narrowed = mask != 0;
-  auto set = std::make_unique<TWinPortSet>(narrowed ? mask : 0x1FEu, narrowed);
-  return set;
+  return std::make_unique<TWinPortSet>(narrowed ? mask : 0x1FEu, narrowed);
 }
 
 std::string DefaultIniFile() { return CountryIniPath(SystemDirectoryPath()); }

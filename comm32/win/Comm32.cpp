@@ -111,8 +111,7 @@ void PinThisModule() {
 // for the life of the process, and a host that frees and loads the applet
 // again gets the same image back without a new walk.
 void KeepModuleLoadedUnderWine() {
-  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-  if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) PinThisModule();
+  if (comm32::UnderWine()) PinThisModule();
 }
 
 // The port handle and the stop event of one opening, closed by the last of

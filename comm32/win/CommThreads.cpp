@@ -125,11 +125,15 @@ TOverlappedWait WaitOverlapped(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& 
   return TOverlappedWait::Stopped;
 }
 
-bool PortEventsPolled() {
+bool UnderWine() {
   static const bool wine = [] {
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
   }();
+  return wine;
+}
+
+bool PortEventsPolled() {
   switch (gPortEventWaits.load()) {
     case TPortEventWaits::Pending:
       return false;
@@ -138,7 +142,7 @@ bool PortEventsPolled() {
     case TPortEventWaits::Auto:
       break;
   }
-  return wine;
+  return UnderWine();
 }
 
 namespace {

@@ -176,6 +176,9 @@ enum class TOverlappedWait { Completed, Failed, Stopped };
 // count holds what it reported.
 TOverlappedWait WaitOverlapped(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& count);
 
+// True when the process runs under Wine (ntdll exports wine_get_version).
+bool UnderWine();
+
 // Wine 8 serves each pending WaitCommEvent with a helper thread that ends
 // without the loader's thread detach, so its freed thread block stays in the
 // loader's list of threads with TLS slots; the next load or unload of a module

@@ -68,7 +68,7 @@ TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milli
 }
 
 // What stands behind one --port value.
-enum class TDevice { Modem, Silent, Absent, File, HeldByLock, HeldExclusive };
+enum class TDevice { Modem, Silent, Absent };
 
 struct TCase {
   const char* name;

@@ -8,10 +8,7 @@ add_dependencies(cli_test modemsim ctyset2_cli)
 foreach(case DetectOnFirstDevice DetectOnThirdDevice SetAccepted SetRefused SetUnanswered
              SetCountryOfAnotherFamily UnknownFamily OnlySilentDevices)
   add_test(NAME cli_test.${case} COMMAND cli_test --gtest_filter=Modem/CliTest.TellsWhatTheModemDid/${case})
+  set_tests_properties(cli_test.${case} PROPERTIES LABELS unit TIMEOUT 300)
 endforeach()
 add_test(NAME cli_test.Input COMMAND cli_test --gtest_filter=CliInput.*)
 set_tests_properties(cli_test.Input PROPERTIES LABELS unit TIMEOUT 120)
-foreach(case DetectOnFirstDevice DetectOnThirdDevice SetAccepted SetRefused SetUnanswered
-             SetCountryOfAnotherFamily UnknownFamily OnlySilentDevices)
-  set_tests_properties(cli_test.${case} PROPERTIES LABELS unit TIMEOUT 300)
-endforeach()

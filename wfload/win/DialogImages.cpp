@@ -1,41 +1,22 @@
 #include "wfload/win/DialogImages.h"
 
-#include <memory>
 #include <utility>
 
 namespace {
-
-struct TGdiDeleter {
-  void operator()(HGDIOBJ object) const { DeleteObject(object); }
-};
-using TGdiObject = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, TGdiDeleter>;
 
 // A memory DC drawing into a new bitmap in a design coordinate system of
 // designWidth x designHeight, stretched to the bitmap's pixel size.
 class TCanvas {
  public:
-  TCanvas(int width, int height, int designWidth, int designHeight, COLORREF background) {
-    HDC screen = GetDC(nullptr);
-    dc_ = CreateCompatibleDC(screen);
-    bitmap_ = CreateCompatibleBitmap(screen, width, height);
-    ReleaseDC(nullptr, screen);
-    old_ = SelectObject(dc_, bitmap_);
+  TCanvas(int width, int height, int designWidth, int designHeight, COLORREF background)
+      : memory_(width, height) {
     RECT all = {0, 0, width, height};
     TGdiObject brush(CreateSolidBrush(background));
-    FillRect(dc_, &all, static_cast<HBRUSH>(brush.get()));
-    SetMapMode(dc_, MM_ANISOTROPIC);
-    SetWindowExtEx(dc_, designWidth, designHeight, nullptr);
-    SetViewportExtEx(dc_, width, height, nullptr);
+    FillRect(dc(), &all, static_cast<HBRUSH>(brush.get()));
+    SetMapMode(dc(), MM_ANISOTROPIC);
+    SetWindowExtEx(dc(), designWidth, designHeight, nullptr);
+    SetViewportExtEx(dc(), width, height, nullptr);
   }
-  ~TCanvas() {
-    SelectObject(dc_, old_);
-    DeleteDC(dc_);
-    if (bitmap_) DeleteObject(bitmap_);
-  }
-  TCanvas(const TCanvas&) = delete;
-  TCanvas& operator=(const TCanvas&) = delete;
-
-  HDC dc() const { return dc_; }
 
   void Ellipse(int left, int top, int right, int bottom, COLORREF fill, COLORREF line, int width) {
     TGdiObject brush(CreateSolidBrush(fill));
@@ -50,34 +31,55 @@ class TCanvas {
 
   void Line(int x1, int y1, int x2, int y2, COLORREF line) {
     TGdiObject pen(CreatePen(PS_SOLID, 1, line));
-    HGDIOBJ oldPen = SelectObject(dc_, pen.get());
-    MoveToEx(dc_, x1, y1, nullptr);
-    LineTo(dc_, x2, y2);
-    SelectObject(dc_, oldPen);
+    HGDIOBJ oldPen = SelectObject(dc(), pen.get());
+    MoveToEx(dc(), x1, y1, nullptr);
+    LineTo(dc(), x2, y2);
+    SelectObject(dc(), oldPen);
   }
 
-  HBITMAP Release() {
-    SelectObject(dc_, old_);
-    old_ = nullptr;
-    return std::exchange(bitmap_, nullptr);
-  }
+  HBITMAP Release() { return memory_.Release(); }
 
  private:
   // Draws with brush and pen selected, then puts the DC's own back.
   void DrawEllipse(int left, int top, int right, int bottom, HGDIOBJ brush, HGDIOBJ pen) {
-    HGDIOBJ oldBrush = SelectObject(dc_, brush);
-    HGDIOBJ oldPen = SelectObject(dc_, pen);
-    ::Ellipse(dc_, left, top, right, bottom);
-    SelectObject(dc_, oldPen);
-    SelectObject(dc_, oldBrush);
+    HGDIOBJ oldBrush = SelectObject(dc(), brush);
+    HGDIOBJ oldPen = SelectObject(dc(), pen);
+    ::Ellipse(dc(), left, top, right, bottom);
+    SelectObject(dc(), oldPen);
+    SelectObject(dc(), oldBrush);
   }
 
-  HDC dc_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ old_ = nullptr;
+  HDC dc() const { return memory_.dc(); }
+
+  TMemoryBitmap memory_;
 };
 
 }  // namespace
+
+bool TMemoryBitmap::Create(int width, int height) {
+  Reset();
+  HDC screen = GetDC(nullptr);
+  dc_ = CreateCompatibleDC(screen);
+  bitmap_ = CreateCompatibleBitmap(screen, width, height);
+  ReleaseDC(nullptr, screen);
+  if (!dc_ || !bitmap_) {
+    Reset();
+    return false;
+  }
+  old_ = SelectObject(dc_, bitmap_);
+  return true;
+}
+
+HBITMAP TMemoryBitmap::Release() {
+  if (dc_ && old_) SelectObject(dc_, old_);
+  old_ = nullptr;
+  return std::exchange(bitmap_, nullptr);
+}
+
+void TMemoryBitmap::Reset() {
+  if (HBITMAP bitmap = Release()) DeleteObject(bitmap);
+  if (dc_) DeleteDC(std::exchange(dc_, nullptr));
+}
 
 HBITMAP DrawGlobeBitmap(int width, int height, COLORREF background) {
   // Designed at 137 x 121: a globe of radius 56 with its grid, on a shadow.
@@ -123,77 +125,56 @@ bool TOrbitScene::Build(HWND frame, COLORREF background, HBITMAP globe, const RE
     return false;
   const int w = satelliteInfo.bmWidth;
   const int h = satelliteInfo.bmHeight;
-  HDC screen = GetDC(nullptr);
-  backdrop_ = CreateCompatibleDC(screen);
-  scene_ = CreateCompatibleDC(screen);
-  satellite_ = CreateCompatibleDC(screen);
-  backdropBitmap_ = CreateCompatibleBitmap(screen, client.right, client.bottom);
-  sceneBitmap_ = CreateCompatibleBitmap(screen, client.right, client.bottom);
-  satelliteBitmap_ = CreateCompatibleBitmap(screen, w, h);
-  ReleaseDC(nullptr, screen);
-  if (!backdrop_ || !scene_ || !satellite_ || !backdropBitmap_ || !sceneBitmap_ ||
-      !satelliteBitmap_) {
+  // The same round region the picture had as a window of its own.
+  round_.reset(CreateEllipticRgn(0, 0, w + 1, h + 1));
+  if (!backdrop_.Create(client.right, client.bottom) ||
+      !scene_.Create(client.right, client.bottom) || !satellite_.Create(w, h) || !round_) {
     Clear();
     return false;
   }
-  oldBackdrop_ = SelectObject(backdrop_, backdropBitmap_);
-  oldScene_ = SelectObject(scene_, sceneBitmap_);
-  oldSatellite_ = SelectObject(satellite_, satelliteBitmap_);
 
   TGdiObject brush(CreateSolidBrush(background));
-  FillRect(backdrop_, &client, static_cast<HBRUSH>(brush.get()));
-  SendMessageA(frame, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(backdrop_), PRF_CLIENT);
+  FillRect(backdrop_.dc(), &client, static_cast<HBRUSH>(brush.get()));
+  SendMessageA(frame, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(backdrop_.dc()), PRF_CLIENT);
   // The pictures are copied: a bitmap can be selected into one DC only, and
   // the controls that hold them may want to draw them.
-  HDC picture = CreateCompatibleDC(backdrop_);
+  HDC picture = CreateCompatibleDC(backdrop_.dc());
   HGDIOBJ old = SelectObject(picture, globe);
-  BitBlt(backdrop_, globePlace.left, globePlace.top, globePlace.right - globePlace.left,
+  BitBlt(backdrop_.dc(), globePlace.left, globePlace.top, globePlace.right - globePlace.left,
          globePlace.bottom - globePlace.top, picture, 0, 0, SRCCOPY);
   SelectObject(picture, satellite);
-  BitBlt(satellite_, 0, 0, w, h, picture, 0, 0, SRCCOPY);
+  BitBlt(satellite_.dc(), 0, 0, w, h, picture, 0, 0, SRCCOPY);
   SelectObject(picture, old);
   DeleteDC(picture);
 
-  BitBlt(scene_, 0, 0, client.right, client.bottom, backdrop_, 0, 0, SRCCOPY);
+  BitBlt(scene_.dc(), 0, 0, client.right, client.bottom, backdrop_.dc(), 0, 0, SRCCOPY);
   satellitePlace_ = {satelliteAt.x, satelliteAt.y, satelliteAt.x + w, satelliteAt.y + h};
   DrawSatellite();
   return true;
 }
 
 void TOrbitScene::Clear() {
-  if (satellite_) {
-    SelectObject(satellite_, oldSatellite_);
-    DeleteDC(satellite_);
-  }
-  if (scene_) {
-    SelectObject(scene_, oldScene_);
-    DeleteDC(scene_);
-  }
-  if (backdrop_) {
-    SelectObject(backdrop_, oldBackdrop_);
-    DeleteDC(backdrop_);
-  }
-  for (HBITMAP bitmap : {sceneBitmap_, backdropBitmap_, satelliteBitmap_})
-    if (bitmap) DeleteObject(bitmap);
-  backdrop_ = scene_ = satellite_ = nullptr;
-  backdropBitmap_ = sceneBitmap_ = satelliteBitmap_ = nullptr;
+  satellite_.Reset();
+  scene_.Reset();
+  backdrop_.Reset();
+  round_.reset();
 }
 
 void TOrbitScene::DrawSatellite() {
   const RECT& r = satellitePlace_;
-  // The same round region the picture had as a window of its own.
-  TGdiObject round(CreateEllipticRgn(r.left, r.top, r.right + 1, r.bottom + 1));
-  SelectClipRgn(scene_, static_cast<HRGN>(round.get()));
-  BitBlt(scene_, r.left, r.top, r.right - r.left, r.bottom - r.top, satellite_, 0, 0, SRCCOPY);
-  SelectClipRgn(scene_, nullptr);
+  SelectClipRgn(scene_.dc(), static_cast<HRGN>(round_.get()));
+  OffsetClipRgn(scene_.dc(), r.left, r.top);
+  BitBlt(scene_.dc(), r.left, r.top, r.right - r.left, r.bottom - r.top, satellite_.dc(), 0, 0,
+         SRCCOPY);
+  SelectClipRgn(scene_.dc(), nullptr);
 }
 
 RECT TOrbitScene::MoveSatellite(POINT at) {
   RECT changed = {};
   if (!Built() || (at.x == satellitePlace_.left && at.y == satellitePlace_.top)) return changed;
   const RECT old = satellitePlace_;
-  BitBlt(scene_, old.left, old.top, old.right - old.left, old.bottom - old.top, backdrop_, old.left,
-         old.top, SRCCOPY);
+  BitBlt(scene_.dc(), old.left, old.top, old.right - old.left, old.bottom - old.top, backdrop_.dc(),
+         old.left, old.top, SRCCOPY);
   OffsetRect(&satellitePlace_, at.x - old.left, at.y - old.top);
   DrawSatellite();
   UnionRect(&changed, &old, &satellitePlace_);
@@ -202,6 +183,6 @@ RECT TOrbitScene::MoveSatellite(POINT at) {
 
 void TOrbitScene::Paint(HDC dc, const RECT& area) const {
   if (!Built()) return;
-  BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, scene_, area.left,
-         area.top, SRCCOPY);
+  BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, scene_.dc(),
+         area.left, area.top, SRCCOPY);
 }

@@ -4,11 +4,44 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <type_traits>
+
 // Both are device-dependent bitmaps of width x height pixels on `background`
 // (the caller owns them). The satellite is round: clip it with
 // CreateEllipticRgn(0, 0, width + 1, height + 1) to show it transparent.
 HBITMAP DrawGlobeBitmap(int width, int height, COLORREF background);
 HBITMAP DrawSatelliteBitmap(int width, int height, COLORREF background);
+
+struct TGdiDeleter {
+  void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+using TGdiObject = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, TGdiDeleter>;
+
+// A memory DC compatible with the screen, drawing into a bitmap of its own
+// of width x height pixels; empty until made, or when GDI refuses.
+class TMemoryBitmap {
+ public:
+  TMemoryBitmap() = default;
+  TMemoryBitmap(int width, int height) { Create(width, height); }
+  ~TMemoryBitmap() { Reset(); }
+  TMemoryBitmap(const TMemoryBitmap&) = delete;
+  TMemoryBitmap& operator=(const TMemoryBitmap&) = delete;
+
+  explicit operator bool() const { return dc_ && bitmap_; }
+  HDC dc() const { return dc_; }
+  // Makes a new one in place of this one's DC and bitmap; false when GDI
+  // refuses (then it is empty).
+  bool Create(int width, int height);
+  // Hands the bitmap to the caller, no longer selected.
+  HBITMAP Release();
+  void Reset();
+
+ private:
+  HDC dc_ = nullptr;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+};
 
 // The group box's client area as the user sees it behind its other controls:
 // the box's own painting with the globe and the round satellite over it, kept
@@ -17,7 +50,6 @@ HBITMAP DrawSatelliteBitmap(int width, int height, COLORREF background);
 class TOrbitScene {
  public:
   TOrbitScene() = default;
-  ~TOrbitScene() { Clear(); }
   TOrbitScene(const TOrbitScene&) = delete;
   TOrbitScene& operator=(const TOrbitScene&) = delete;
 
@@ -27,7 +59,7 @@ class TOrbitScene {
   // False when GDI refuses.
   bool Build(HWND frame, COLORREF background, HBITMAP globe, const RECT& globePlace,
              HBITMAP satellite, POINT satelliteAt);
-  bool Built() const { return scene_ != nullptr; }
+  bool Built() const { return static_cast<bool>(scene_); }
   void Clear();
 
   // Puts the satellite's top left at `at`; returns the part of the client
@@ -41,16 +73,11 @@ class TOrbitScene {
  private:
   void DrawSatellite();
 
-  // Memory DCs with their bitmaps: the box with the globe, the same with the
-  // satellite, the satellite alone.
-  HDC backdrop_ = nullptr;
-  HDC scene_ = nullptr;
-  HDC satellite_ = nullptr;
-  HBITMAP backdropBitmap_ = nullptr;
-  HBITMAP sceneBitmap_ = nullptr;
-  HBITMAP satelliteBitmap_ = nullptr;
-  HGDIOBJ oldBackdrop_ = nullptr;
-  HGDIOBJ oldScene_ = nullptr;
-  HGDIOBJ oldSatellite_ = nullptr;
+  // The box with the globe, the same with the satellite, the satellite alone.
+  TMemoryBitmap backdrop_;
+  TMemoryBitmap scene_;
+  TMemoryBitmap satellite_;
+  // The satellite's round outline at the top left, made once for every step.
+  TGdiObject round_;
   RECT satellitePlace_ = {};
 };

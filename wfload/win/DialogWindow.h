@@ -68,10 +68,6 @@ class TDialogWindow final : public IFormHost {
     std::string selectedCache;
   };
 
-  struct TGdiDeleter {
-    void operator()(HGDIOBJ object) const { DeleteObject(object); }
-  };
-  using TGdiObject = std::unique_ptr<std::remove_pointer_t<HGDIOBJ>, TGdiDeleter>;
   struct TIconDeleter {
     void operator()(HICON icon) const { DestroyIcon(icon); }
   };

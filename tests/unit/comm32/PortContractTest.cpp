@@ -10,11 +10,6 @@ namespace {
 
 class FakeRig {
  public:
-  FakeRig() {
-    port_.SetOnReceiveData([this](const void* buffer, std::uint16_t length) {
-      received_.append(static_cast<const char*>(buffer), length);
-    });
-  }
   TCommPort& Port() { return port_; }
   void Attach(int com) {
     modems_.push_back(std::make_unique<FakeModem>());
@@ -29,19 +24,15 @@ class FakeRig {
     }
   }
   bool IsOpen() const { return port_.IsOpen(); }
-  bool Answered(const std::string& command) {
-    received_.clear();
-    const std::string line = command + "\r";
-    if (!port_.WritePort(line.data(), static_cast<std::uint16_t>(line.size()))) return false;
+  bool Await(const std::function<bool()>& done) {
     clock_.RunFor(2000);
-    return received_.find("\r\nOK\r\n") != std::string::npos;
+    return done();
   }
 
  private:
   VirtualClock clock_;
   FakePort port_{clock_};
   std::vector<std::unique_ptr<FakeModem>> modems_;
-  std::string received_;
 };
 
 }  // namespace

@@ -11,12 +11,7 @@ namespace {
 
 class Comm32Rig {
  public:
-  Comm32Rig() {
-    comm_.SetBaudRate(tbr115200);
-    comm_.SetOnReceiveData([this](const void* buffer, std::uint16_t length) {
-      received_.append(static_cast<const char*>(buffer), length);
-    });
-  }
+  Comm32Rig() { comm_.SetBaudRate(tbr115200); }
   ~Comm32Rig() { comm_.ClosePort(); }
   TCommPort& Port() { return comm_; }
   void Attach(int com) { modems_.push_back(std::make_unique<winetest::SimModem>(com)); }
@@ -28,18 +23,11 @@ class Comm32Rig {
     comm_.SetTestSeams(seams);
   }
   bool IsOpen() const { return comm_.IsOpen(); }
-  bool Answered(const std::string& command) {
-    received_.clear();
-    const std::string line = command + "\r";
-    if (!comm_.WritePort(line.data(), static_cast<std::uint16_t>(line.size()))) return false;
-    return winetest::WaitUntil([&] { return received_.find("\r\nOK\r\n") != std::string::npos; },
-                               60000);
-  }
+  bool Await(const std::function<bool()>& done) { return winetest::WaitUntil(done, 60000); }
 
  private:
   std::vector<std::unique_ptr<winetest::SimModem>> modems_;
   TComm32 comm_;
-  std::string received_;
 };
 
 }  // namespace

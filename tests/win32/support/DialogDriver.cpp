@@ -53,4 +53,13 @@ bool Closes(HWND dialog) {
 
 std::string Status(HWND dialog) { return Text(Item(dialog, kIdPanel14)); }
 
+DWORD RunChildTest(const std::string& test, const std::string& words) {
+  char self[MAX_PATH] = {};
+  if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return 99;
+  Process child(std::string("\"") + self + "\" " + words +
+                " --gtest_also_run_disabled_tests --gtest_filter=" + test);
+  if (!child.Started() || !child.WaitExit(120000)) return 98;
+  return child.ExitCode();
+}
+
 }  // namespace dialogtest

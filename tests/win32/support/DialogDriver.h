@@ -47,4 +47,10 @@ bool Closes(HWND dialog);
 // Text of the dialog's status line.
 std::string Status(HWND dialog);
 
+// Runs `test` (a disabled test of this program, named as --gtest_filter
+// takes it) in a child process of this program with `words` before the
+// test's options on its command line; the child's exit code, 98 when it did
+// not start or end within 120 s, 99 when this program's path is unknown.
+DWORD RunChildTest(const std::string& test, const std::string& words = "");
+
 }  // namespace dialogtest

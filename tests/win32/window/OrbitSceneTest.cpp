@@ -134,16 +134,10 @@ TEST_F(OrbitSceneTest, DrawsTheOrbitAsThePictureControlsDid) {
       UnionRect(&both, &before, &now);
       EXPECT_TRUE(EqualRect(&both, &changed));
     }
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, kBoxWidth, kBoxHeight);
-    ReleaseDC(nullptr, screen);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    scene.Paint(memory, {0, 0, kBoxWidth, kBoxHeight});
-    const std::vector<DWORD> drawn = Pixels(memory, 0, 0, kBoxWidth, kBoxHeight);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
+    const TMemoryBitmap memory(kBoxWidth, kBoxHeight);
+    ASSERT_TRUE(memory);
+    scene.Paint(memory.dc(), {0, 0, kBoxWidth, kBoxHeight});
+    const std::vector<DWORD> drawn = Pixels(memory.dc(), 0, 0, kBoxWidth, kBoxHeight);
 
     const std::vector<DWORD> wanted = AsTheControlsDrewIt(at.x, at.y);
     size_t differ = 0;

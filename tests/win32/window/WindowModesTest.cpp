@@ -20,18 +20,8 @@ using namespace dialogtest;
 
 const char kPrompt[] = "Please select your country and press [OK]....";
 
-// Runs one disabled test of this program in a child process; its exit code.
-DWORD RunChild(const std::string& test, const std::string& words = "") {
-  char self[MAX_PATH] = {};
-  if (GetModuleFileNameA(nullptr, self, sizeof self) == 0) return 99;
-  winetest::Process child(std::string("\"") + self + "\" " + words +
-                          " --gtest_also_run_disabled_tests --gtest_filter=" + test);
-  if (!child.Started() || !child.WaitExit(120000)) return 98;
-  return child.ExitCode();
-}
-
 TEST(WindowModesTest, DebugModeShowsTheScriptListDuringTheSwitch) {
-  EXPECT_EQ(0u, RunChild("DebugHost.DISABLED_ShowsTheScriptList", "DEBUG"));
+  EXPECT_EQ(0u, RunChildTest("DebugHost.DISABLED_ShowsTheScriptList", "DEBUG"));
 }
 
 TEST(DebugHost, DISABLED_ShowsTheScriptList) {
@@ -122,7 +112,7 @@ TEST(WindowModesTest, SatelliteKeepsItsOrbitOnScaledDisplays) {
                            &dpi, sizeof dpi);
     TRegistryValue logical(HKEY_LOCAL_MACHINE, "Config\\0001\\Display\\Settings", "DPILogicalX",
                            REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
-    EXPECT_EQ(0u, RunChild("DpiHost.DISABLED_SatelliteOnTheScaledOrbit"));
+    EXPECT_EQ(0u, RunChildTest("DpiHost.DISABLED_SatelliteOnTheScaledOrbit"));
   }
 }
 

@@ -297,14 +297,7 @@ TEST_F(SettingsWindowTest, TypingInTheCountryBoxOpensTheListAndIsDiscarded) {
 // The word DEBUG on the host's command line: this program runs itself again
 // with it.
 TEST_F(SettingsWindowTest, DebugWordShowsTheReplyPanelsAndTheTranscript) {
-  char self[MAX_PATH] = {};
-  ASSERT_NE(0u, GetModuleFileNameA(nullptr, self, sizeof self));
-  winetest::Process child(std::string("\"") + self +
-                          "\" DEBUG --gtest_also_run_disabled_tests"
-                          " --gtest_filter=DebugHost.DISABLED_ShowsPanels");
-  ASSERT_TRUE(child.Started());
-  ASSERT_TRUE(child.WaitExit(60000));
-  EXPECT_EQ(0u, child.ExitCode());
+  EXPECT_EQ(0u, RunChildTest("DebugHost.DISABLED_ShowsPanels", "DEBUG"));
 }
 
 TEST(DebugHost, DISABLED_ShowsPanels) {
