@@ -3,9 +3,9 @@
 # at the country prompt (nothing runs) and during the switch (the animation
 # runs again): Wine's Control Panel host (control.exe, win64 build), the
 # prefix's wineserver and the harness's Xvfb, each as % of one core, from
-# /proc. One walk-through (tools/run-applet.sh --headless, modem on COM1)
+# /proc. One walk-through (tools/run-applet.sh --headless, modem on COM8)
 # that reads the status line only once a second, takes no pictures and leaves
-# the dialog alone at the prompt for 6 s. Fails when detection - prompt is
+# the dialog alone at the prompt for 10 s. Fails when detection - prompt is
 # above the target.
 #   bench/dialog-cpu.sh [target %]      (default 5)
 # Output in build/bench/dialog-cpu/.

@@ -180,11 +180,16 @@ ENV
   link_wine_fonts
 }
 
-setup() {
+# Fresh log, nothing left running from before, no stale simulator links.
+reset_tree() {
   : >"$log"
   stop_all
   mkdir -p "$ports" "$build/sim"
-  find "$ports" -maxdepth 1 -name 'com*' -exec rm -f {} + # stale simulator links
+  find "$ports" -maxdepth 1 -name 'com*' -exec rm -f {} +
+}
+
+setup() {
+  reset_tree
   create_prefix
   write_registry
   start_display
@@ -198,10 +203,8 @@ setup() {
 }
 
 setup_fresh() {
-  : >"$log"
-  stop_all
-  mkdir -p "$ports" "$build/sim" "$build/templates"
-  find "$ports" -maxdepth 1 -name 'com*' -exec rm -f {} + # stale simulator links
+  reset_tree
+  mkdir -p "$build/templates"
   start_display
   (export WINEPREFIX=$build/templates/win64 WINEARCH=win64 && create_prefix)
   if bash "$source_dir/cmake/can-run-32bit.sh" >/dev/null; then

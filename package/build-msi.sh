@@ -33,16 +33,17 @@ ln -s "$(realpath "$applet32")" "$stage/i686/ctyset2.cpl"
   -D Icon=ctyset2.ico -D Ini=Ctyset2.ini -D Applet32=i686/ctyset2.cpl -D Applet64=x86_64/ctyset2.cpl \
   "$here/ctyset2.wxs")
 
+files=$(msi_rows File)
 queries=()
 declare -A source=([Applet32]=$applet32 [Applet64]=$applet64)
 for file in "${!source[@]}"; do
-  msi_rows File | cut -f1 | grep -qx "$file" || continue
+  cut -f1 <<<"$files" | grep -qx "$file" || continue
   read -r file_version language < <(bash "$here/pe-version.sh" "${source[$file]}")
   queries+=(-q "UPDATE File SET Version = '$file_version', Language = '$language' WHERE File = '$file'")
 done
 # msidbComponentAttributesPermanent (16) | msidbComponentAttributesNeverOverwrite (128)
 while IFS=$'\t' read -r component _ _ attributes _; do
-  if msi_rows File | awk -F'\t' -v c="$component" '$2 == c && $3 == "Ctyset2.ini" {f = 1} END {exit !f}'; then
+  if awk -F'\t' -v c="$component" '$2 == c && $3 == "Ctyset2.ini" {f = 1} END {exit !f}' <<<"$files"; then
     queries+=(-q "UPDATE Component SET Attributes = $((attributes | 16 | 128)) WHERE Component = '$component'")
   fi
 done < <(msi_rows Component)

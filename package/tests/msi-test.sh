@@ -93,11 +93,13 @@ static_checks() {
     layout+=$'\n'
   done < <(rows "$msi" File)
   local folder dll bits
+  declare -A resource_of # "<file version> <language>" of each build's DLL
   for ((i = 0; i < ${#folders[@]}; ++i)); do
     folder=${folders[i]}
     dll=${placements[i]#* }/ctyset2/ctyset2.cpl
+    resource_of[$dll]=$(bash "$src/package/pe-version.sh" "$dll")
     if [[ $folder == System64Folder ]]; then bits=64-bit; else bits=32-bit; fi
-    expected+="ctyset2.cpl $folder $(stat -c %s "$dll") $(bash "$src/package/pe-version.sh" "$dll") $bits"$'\n'
+    expected+="ctyset2.cpl $folder $(stat -c %s "$dll") ${resource_of[$dll]} $bits"$'\n'
     expected+="Ctyset2.ini $folder $(stat -c %s "$src/data/Ctyset2.ini") - - $bits permanent never-overwrite"$'\n'
   done
   layout=$(sort <<<"${layout%$'\n'}") expected=$(sort <<<"${expected%$'\n'}")
@@ -108,9 +110,8 @@ static_checks() {
   echo "$layout"
 
   step "the DLLs' version resources and the ProductVersion agree"
-  for placement in "${placements[@]}"; do
-    dll=${placement#* }/ctyset2/ctyset2.cpl
-    read -r file_version _ < <(bash "$src/package/pe-version.sh" "$dll")
+  for dll in "${!resource_of[@]}"; do
+    file_version=${resource_of[$dll]% *}
     [[ "$file_version" == "$version.0" ]] ||
       fail "$dll has version $file_version, the package $version"
   done
@@ -130,9 +131,7 @@ static_checks() {
 # --- Wine -----------------------------------------------------------------
 
 start_prefix() {
-  local status=0
-  bash "$src/cmake/wine-harness.sh" fresh "$wine_arch" "$build" "$arch-$scenario" || status=$?
-  [[ $status -eq 0 ]] || exit "$status"
+  bash "$src/cmake/wine-harness.sh" fresh "$wine_arch" "$build" "$arch-$scenario" || exit
   # shellcheck source=/dev/null
   source "$build/prefixes/$arch-$scenario.env"
   trap 'wineserver -k 2>/dev/null || true' EXIT

@@ -2,18 +2,16 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "Modem.h"
 #include "SimProcess.h"

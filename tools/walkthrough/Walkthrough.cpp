@@ -343,7 +343,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, options)) {
     std::fprintf(stderr,
                  "usage: walkthrough.exe --sim-state DIR [--pictures DIR] [--choose NAME] "
-                 "[--applet PATH]\n");
+                 "[--applet PATH] [--poll MS] [--prompt-pause S]\n");
     return 2;
   }
   setvbuf(stdout, nullptr, _IONBF, 0);
