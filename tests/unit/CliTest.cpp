@@ -5,6 +5,8 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 
+#include <future>
+#include <map>
 #include <regex>
 
 #include "SimProcess.h"
@@ -163,8 +165,6 @@ const TCase kCases[] = {
      {}},
 };
 
-class CliTest : public ::testing::TestWithParam<TCase> {};
-
 std::string Fill(std::string text, const std::vector<std::string>& paths) {
   for (size_t i = 0; i < paths.size(); ++i) {
     const std::string mark = "{" + std::to_string(i) + "}";
@@ -174,48 +174,97 @@ std::string Fill(std::string text, const std::vector<std::string>& paths) {
   return text;
 }
 
-TEST_P(CliTest, TellsWhatTheModemDid) {
-  const TCase& c = GetParam();
+// What one case's run left behind, gathered before its simulators stop.
+struct TOutcome {
+  std::string setupError;
+  std::vector<std::string> paths;
+  TRun run;
+  bool modemFound = false;
+  std::string country, commands;           // of the first modem
+  std::vector<std::string> laterReceived;  // of the devices after it
+};
+
+TOutcome RunCase(const TCase& c) {
+  TOutcome o;
   TempDir dir;
   std::vector<std::unique_ptr<Sim>> sims;
-  std::vector<std::string> paths;
   for (size_t i = 0; i < c.devices.size(); ++i) {
     const auto& [kind, options] = c.devices[i];
     const std::string path = dir.path() + "/dev" + std::to_string(i);
-    paths.push_back(path);
+    o.paths.push_back(path);
     if (kind == TDevice::Modem || kind == TDevice::Silent) {
       std::vector<std::string> args = options;
       if (kind == TDevice::Silent) args.push_back("--silent");
       sims.push_back(std::make_unique<Sim>(args, path));
-      ASSERT_TRUE(sims.back()->ready());
+      if (!sims.back()->ready()) {
+        o.setupError = "modemsim did not start for " + path;
+        return o;
+      }
     }
   }
   std::vector<std::string> args = {"--ini", CTYSET2_INI};
-  for (const std::string& path : paths) args.insert(args.end(), {"--port", path});
+  for (const std::string& path : o.paths) args.insert(args.end(), {"--port", path});
   args.insert(args.end(), c.args.begin(), c.args.end());
-
-  const TRun run = RunCli(args);
-  EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
-  for (const std::string& text : c.out)
-    EXPECT_NE(run.out.find(Fill(text, paths)), std::string::npos) << run.out;
-  EXPECT_NE(run.err.find(Fill(c.err, paths)), std::string::npos) << run.err;
-  // Waiting costs nothing, also on a device that has hung up.
-  EXPECT_LT(run.cpuSeconds, 1.0);
+  o.run = RunCli(args);
 
   // The modems: the first, and no other after it was found.
   size_t modem = 0;
   while (modem < c.devices.size() && c.devices[modem].first != TDevice::Modem) ++modem;
-  if (modem == c.devices.size()) return;
+  o.modemFound = modem < c.devices.size();
+  if (!o.modemFound) return o;
   const Sim& sim = *sims[modem == 0 ? 0 : sims.size() - 1];
-  if (*c.country) {
-    EXPECT_EQ(sim.State("country"), std::string(c.country) + "\n");
+  o.country = sim.State("country");
+  o.commands = sim.State("commands");
+  for (size_t i = 1; i < sims.size() && modem == 0; ++i)
+    o.laterReceived.push_back(sims[i]->State("received"));
+  return o;
+}
+
+// The cases wait in real time for the dialog's timers (a silent port costs
+// 6.5 s, a switch the modem leaves unanswered 10 s more) and share nothing, so
+// the suite starts every selected case at once and each test checks its own.
+class CliTest : public ::testing::TestWithParam<TCase> {
+ public:
+  static void SetUpTestSuite() {
+    const ::testing::TestSuite& suite = *::testing::UnitTest::GetInstance()->current_test_suite();
+    for (int i = 0; i < suite.total_test_count(); ++i) {
+      const ::testing::TestInfo& test = *suite.GetTestInfo(i);
+      if (!test.should_run()) continue;
+      for (const TCase& c : kCases)
+        if (std::string(test.name()).find(std::string("/") + c.name) != std::string::npos)
+          outcomes_[c.name] = std::async(std::launch::async, RunCase, std::cref(c)).share();
+    }
   }
-  const std::string commands = sim.State("commands");
+  static void TearDownTestSuite() { outcomes_.clear(); }
+
+ protected:
+  static std::map<std::string, std::shared_future<TOutcome>> outcomes_;
+};
+
+std::map<std::string, std::shared_future<TOutcome>> CliTest::outcomes_;
+
+TEST_P(CliTest, TellsWhatTheModemDid) {
+  const TCase& c = GetParam();
+  ASSERT_EQ(outcomes_.count(c.name), 1u);
+  const TOutcome& o = outcomes_[c.name].get();
+  ASSERT_EQ(o.setupError, "");
+  const TRun& run = o.run;
+  EXPECT_EQ(run.exit, c.exit) << run.out << run.err;
+  for (const std::string& text : c.out)
+    EXPECT_NE(run.out.find(Fill(text, o.paths)), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find(Fill(c.err, o.paths)), std::string::npos) << run.err;
+  // Waiting costs nothing, also on a device that has hung up.
+  EXPECT_LT(run.cpuSeconds, 1.0);
+
+  if (!o.modemFound) return;
+  if (*c.country) {
+    EXPECT_EQ(o.country, std::string(c.country) + "\n");
+  }
   for (const std::string& line : c.sent)
-    EXPECT_NE(commands.find(line + "\n"), std::string::npos) << commands;
+    EXPECT_NE(o.commands.find(line + "\n"), std::string::npos) << o.commands;
   for (const std::string& line : c.notSent)
-    EXPECT_EQ(commands.find(line), std::string::npos) << commands;
-  for (size_t i = 1; i < sims.size() && modem == 0; ++i) EXPECT_EQ(sims[i]->State("received"), "");
+    EXPECT_EQ(o.commands.find(line), std::string::npos) << o.commands;
+  for (const std::string& received : o.laterReceived) EXPECT_EQ(received, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(Modem, CliTest, ::testing::ValuesIn(kCases),
