@@ -172,6 +172,25 @@ const TCase kCases[] = {
      "",
      {"ATI5"},
      {}},
+    // A family whose keys do not name what the modem reports.
+    {"DetectCountryTheTableLacks",
+     {{TDevice::Modem, {"--ident", "QUILLNET 56K V.90"}}},
+     {"detect"},
+     0,
+     {"Family:  QUILLNET 56K\nCountry: UnKnow\n"},
+     "",
+     "B5",
+     {"ATI5"},
+     {}},
+    {"OnlyAbsentDevices",
+     {{TDevice::Absent, {}}},
+     {"detect"},
+     3,
+     {"No modem detect ??\n"},
+     "Detecting COM1... ({0})",
+     "",
+     {},
+     {}},
     // Ports that open but never answer hold no modem.
     {"OnlySilentDevices",
      {{TDevice::Silent, {}}},
@@ -274,7 +293,9 @@ TEST_P(CliTest, TellsWhatTheModemDid) {
   EXPECT_NE(run.err.find(Fill(c.err, o.paths)), std::string::npos) << run.err;
   // Waiting costs nothing, also on a device that has hung up.
   EXPECT_LT(run.cpuSeconds, 1.0);
-  // Progress names only the devices given; the verdict is said once, on stdout.
+  // Progress names only the devices given and never asks for a choice; the
+  // verdict is said once, on stdout.
+  EXPECT_EQ(run.err.find("Please select"), std::string::npos) << run.err;
   for (size_t n = c.devices.size() + 1; n <= 8; ++n)
     EXPECT_EQ(run.err.find("Detecting COM" + std::to_string(n)), std::string::npos) << run.err;
   std::vector<std::string> verdicts;
@@ -306,6 +327,8 @@ TEST(CliInput, BadInputIsRefused) {
   ASSERT_TRUE(modem.ready());
   const std::string file = dir.path() + "/plain";
   std::ofstream(file) << "not a tty";
+  const std::string noCountries = dir.path() + "/empty.ini";
+  std::ofstream(noCountries) << "[FAXLINK 336]\r\n[QUILLNET 56K]\r\n";
   const std::string ini = CTYSET2_INI;
 
   // Holders of the modem's device: an flock, and the exclusive-use mark.
@@ -331,8 +354,15 @@ TEST(CliInput, BadInputIsRefused) {
        5,
        "no country \"Atlantis\" in " + ini + "; closest: Malaysia, Poland, Japan\n"},
       {{"--ini", ini, "set", "germny"}, 5, "; closest: Germany, Norway, Japan\n"},
+      {{"--ini", noCountries, "set", "germany"},
+       5,
+       "no country \"germany\" in " + noCountries + "\n"},
       {{"--ini", ini, "set", "america"}, 5, "; closest: North America (USA), Mexico, Austria\n"},
       {{"--ini", ini, "--colour", "detect"}, 2, "unknown option '--colour'"},
+      {{"--json", "--colour", "detect"},
+       2,
+       "",
+       R"j({"command":null,"message":"unknown option '--colour'","exit":2})j"},
       {{"--ini", ini, "frobnicate"}, 2, "unknown command 'frobnicate'"},
       {{"--ini", ini}, 2, "ctyset2: no command\nusage: ctyset2 "},
       {{"--ini", ini, "detect", "now"}, 2, "detect takes no argument"},
@@ -484,9 +514,9 @@ TEST(CliInput, JsonSaysAnyBytesTruly) {
       {"printable ASCII", Bytes(0x20, 0x7e), true},
       {"bytes of 128 and more", Bytes(0x80, 0xff), false},
       {"UTF-8 at each length's ends",
-       "\xc2\x80\xdf\xbf\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbf\xf0\x90\x80\x80\xf4\x8f"
-       "\xbf"
-       "\xbf",
+       "\x7f\xc2\x80\xdf\xbf"                              // U+007F, U+0080, U+07FF
+       "\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbf"  // U+0800, U+D7FF, U+E000, U+FFFF
+       "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf",                 // U+10000, U+10FFFF
        true},
       {"overlong two bytes", "a\xc0\x80", false},
       {"overlong two bytes, C1", "a\xc1\xbf", false},
@@ -494,7 +524,7 @@ TEST(CliInput, JsonSaysAnyBytesTruly) {
       {"surrogate", "a\xed\xa0\x80", false},
       {"overlong four bytes", "a\xf0\x8f\xbf\xbf", false},
       {"beyond U+10FFFF", "a\xf4\x90\x80\x80", false},
-      {"lead byte F5", "a\xf5\x80\x80\x80", false},
+      {"lead byte F5", "a\xf5\x80\x80", false},
       {"lone continuation byte", "a\x80z", false},
       {"continuation byte missing", "a\xe2\x28\xa1", false},
       {"three-byte character cut short", "a\xe2\x82", false},
