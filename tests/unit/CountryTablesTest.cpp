@@ -252,7 +252,7 @@ TEST(CountryTables, ChangeDisplaySelectsTheReportedCountry) {
   EXPECT_EQ(l.tables.ChangeDisplay(status, combo), -1);  // "UnKnow"
   // Only entries within the combo box's count are looked at.
   status = "UK";
-  EXPECT_EQ(l.tables.ChangeDisplay(status, {"Germany", "North America (USA)"}), -1);
+  EXPECT_EQ(l.tables.ChangeDisplay(status, {"United Kingdom", "Germany"}), -1);
   // Key found but its name is not an item: nothing to select.
   status = "GERMANY";
   EXPECT_EQ(l.tables.ChangeDisplay(status, {"A", "B", "C"}), -1);
