@@ -172,17 +172,6 @@ const TCase kCases[] = {
      "",
      {"ATI5"},
      {}},
-    // The answer 100 ms after the echo: one reply, as the serial port's
-    // receive quiet of 250 ms joins them.
-    {"DetectSlowAnswer",
-     {{TDevice::Modem, {"--delay-ms", "100"}}},
-     {"--json", "detect"},
-     0,
-     {R"j("family":"FAXLINK 336","country":"North America (USA)","code":"B5","exit":0})j"},
-     "",
-     "",
-     {"ATI5"},
-     {}},
     // A family whose keys do not name what the modem reports.
     {"DetectCountryTheTableLacks",
      {{TDevice::Modem, {"--ident", "QUILLNET 56K V.90"}}},
