@@ -1,11 +1,11 @@
 // TCommPort on a POSIX terminal device (termios). The port numbers tptOne ..
 // tptEight name the devices of a list, in order. Opening takes the device for
 // exclusive use (a UUCP lock file, flock and TIOCEXCL) and refuses one that
-// another program holds. A receive thread gathers incoming bytes into bursts and hands each
-// burst over kReadIntervalTimeoutMs after its last byte (or when the burst
-// fills the receive buffer), as the Win32 component's interval time-out
-// does; the burst reaches OnReceiveData through the owner's `post`, on the
-// owner's thread.
+// another program holds. A receive thread gathers incoming bytes into bursts
+// and hands each burst over kReadIntervalTimeoutMs after its last byte (or
+// when the burst fills the receive buffer), as the Win32 component's interval
+// time-out does; the burst reaches OnReceiveData through the owner's `post`,
+// on the owner's thread.
 #pragma once
 
 #include <functional>
