@@ -167,6 +167,8 @@ class TCommPort {
   // Port is a plain field: it takes effect at the next OpenPort.
   TPort Port() const { return FPort; }
   void SetPort(TPort value) { FPort = value; }
+  // True when the last OpenPort failed because another program holds the port.
+  bool PortHeld() const { return FPortHeld; }
 
   TBaudRate BaudRate() const { return FBaudRate; }
   void SetBaudRate(TBaudRate v) { Store(FBaudRate, v, TCommProperty::BaudRate); }
@@ -214,6 +216,7 @@ class TCommPort {
   virtual void PropertyChanged(TCommProperty) {}
 
   TPort FPort = tptNone;
+  bool FPortHeld = false;
   TBaudRate FBaudRate = tbr9600;
   TParity FParity = tpNone;
   TDataBits FDataBits = tdbEight;

@@ -5,6 +5,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "SimProcess.h"
@@ -20,9 +21,17 @@ struct TRun {
   double cpuSeconds = 0;
 };
 
+// The UUCP lock directory of the program under test (never /var/lock).
+const std::string& LockDir() {
+  static TempDir dir;
+  return dir.path();
+}
+
 // Runs ctyset2 with `args`; stdout and stderr are pipes (no terminal). With
-// `stopAfter`, SIGTERM asks it to stop after that time.
-TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milliseconds(0)) {
+// `stopAfter`, `stop` (Ctrl-C) asks it to stop after that time.
+TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milliseconds(0),
+            int stop = SIGINT) {
+  ::setenv("CTYSET2_LOCK_DIR", LockDir().c_str(), 1);
   TRun run;
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return run;
@@ -39,7 +48,7 @@ TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milli
   bool stopped = false;
   while ((fds[0].fd >= 0 || fds[1].fd >= 0) && Clock::now() < end) {
     if (stopAfter.count() && !stopped && Clock::now() - start >= stopAfter) {
-      ::kill(pid, SIGTERM);
+      ::kill(pid, stop);
       stopped = true;
     }
     if (::poll(fds, 2, 50) <= 0) continue;
@@ -279,8 +288,8 @@ TEST(CliInput, BadInputIsRefused) {
   EXPECT_EQ(modem.State("received"), "") << "the modem was talked to";
 }
 
-// Stopped by a signal in the middle of a scan, the program lets go of the
-// device: no exclusive-use mark or lock is left behind.
+// Stopped by Ctrl-C in the middle of a scan, the program lets go of the
+// device: no exclusive-use mark, flock or UUCP lock file is left behind.
 TEST(CliInput, StopLeavesTheDeviceFree) {
   TempDir dir;
   Sim modem({}, dir.path() + "/modem");
@@ -288,6 +297,7 @@ TEST(CliInput, StopLeavesTheDeviceFree) {
   const TRun run =
       RunCli({"--ini", CTYSET2_INI, "--port", modem.link(), "detect"}, milliseconds(2000));
   EXPECT_EQ(run.exit, 130) << run.err;
+  EXPECT_TRUE(std::filesystem::is_empty(LockDir())) << "a lock file is left in " << LockDir();
   EXPECT_NE(modem.State("commands"), "");  // it was talking to the modem
   const int fd = ::open(modem.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(fd, 0);

@@ -59,7 +59,10 @@ bool UnixFileExists(const std::string& unixPath) {
 
 std::string PortLink(int com) { return BuildDir() + "/ports/com" + std::to_string(com); }
 
-std::string AppletPath() { return ToWindowsPath(BuildDir() + "/ctyset2/ctyset2.cpl"); }
+std::string AppletPath() {
+  const char* other = std::getenv("CTYSET2_APPLET");
+  return ToWindowsPath(other && *other ? other : BuildDir() + "/ctyset2/ctyset2.cpl");
+}
 
 std::vector<std::string> SimCommands(const std::string& stateDir) {
   std::vector<std::string> lines;

@@ -26,7 +26,8 @@ bool UnixFileExists(const std::string& unixPath);
 // Linux path of the link behind COMn (<build>/ports/comN).
 std::string PortLink(int com);
 
-// Windows path of the applet in this build tree.
+// Windows path of the applet in this build tree, or of the one that
+// CTYSET2_APPLET names (a Linux path: a signed copy, say).
 std::string AppletPath();
 
 // Polls cond every 20 ms until it holds or timeoutMs passes, pumping this
