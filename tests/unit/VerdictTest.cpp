@@ -12,7 +12,7 @@ enum class Ahead {
   LateError,      // the same, answering only after its port was closed
   Silent,
   UnknownFamily,
-  EchoOff,  // of the known family, but without echo: not recognised
+  EchoOff,  // of the known family, but its echo cannot be turned on: not recognised
 };
 
 enum class Listing {
@@ -43,6 +43,7 @@ std::unique_ptr<FakeDevice> MakeDevice(Ahead kind) {
     case Ahead::EchoOff:
       device->identification = {"56K FAKEMODEM V1.0"};
       device->echo = false;
+      device->overrides["ATE1"] = {{}, "ERROR"};
       break;
     default:
       break;
@@ -70,8 +71,7 @@ TEST_P(ScanVerdictTest, ModemBehindOtherDevicesIsSwitchedAndTheVerdictIsTrue) {
   }
   modem.hasStatusV5 = row.listing != Listing::I9Only;
   modem.hasStatusI9 = row.listing == Listing::Both || row.listing == Listing::I9Only;
-  if (row.listing == Listing::V5WithErrors)
-    modem.overrides["AT&V5"] = {{modem.StatusLine(), "ERRORS: 0"}, "OK"};
+  if (row.listing == Listing::V5WithErrors) modem.statusExtra = {"ERRORS: 0"};
   const int modemPort = static_cast<int>(row.ahead.size()) + 1;
 
   Detect(modemPort);
