@@ -47,12 +47,6 @@ constexpr TLadderRung kLadder[] = {
      TStatusFrom::Ati9},
 };
 
-// The echo of the identification command, as the identification lookup
-// finds it.
-constexpr const char* kIdentification = "ATI5";
-
-// Numeric result codes for "OK" and "ERROR", each a line of its own.
-bool IsNumericCode(std::string_view line) { return line == "0" || line == "4"; }
 constexpr size_t kLadderRungs = sizeof kLadder / sizeof kLadder[0];
 
 constexpr bool RungsInStepOrder() {
@@ -66,6 +60,13 @@ const TLadderRung& RungOf(TLadderStep step) {
   const auto n = static_cast<size_t>(step);
   return kLadder[n < kLadderRungs ? n : kLadderRungs - 1];
 }
+
+// The echo of the identification command, as the identification lookup
+// finds it.
+constexpr const char* kIdentification = "ATI5";
+
+// Numeric result codes for "OK" and "ERROR", each a line of its own.
+bool IsNumericCode(std::string_view line) { return line == "0" || line == "4"; }
 }  // namespace
 
 void TForm1::Timer1Timer() {

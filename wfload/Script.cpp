@@ -157,8 +157,9 @@ void TForm1::UPGRADEClick() {
 
 std::string TForm1::ModemSetup() const {
   if (!echoTurnedOn_ && !numericCodes_) return std::string();
-  // Verbose codes answer in the new form already ("OK"); a reset between
-  // detection and now would have turned the echo off again.
+  // "ATV1" is answered in the form it selects, "OK", as the step awaits.
+  // The echo goes on again: the port was closed since detection, and a
+  // modem that resets when DTR drops is back at its stored echo off.
   return std::string("AT") + (echoTurnedOn_ ? "E1" : "") + (numericCodes_ ? "V1" : "");
 }
 
