@@ -67,6 +67,29 @@ constexpr const char* kIdentification = "ATI5";
 
 // Numeric result codes for "OK" and "ERROR", each a line of its own.
 bool IsNumericCode(std::string_view line) { return line == "0" || line == "4"; }
+
+// How a device has answered on this port so far.
+struct TAnswers {
+  bool Verbose = false;       // a reply word on a line of its own
+  bool Numeric = false;       // a numeric result code on a line of its own
+  bool Echoed = false;        // the identification command's echo
+  bool NumericError = false;  // "4" after the status command's echo
+};
+
+TAnswers AnswersIn(const TMemo& transcript, const TStringList& replyWords) {
+  const char* status = RungOf(TLadderStep::Status).Command;
+  TAnswers answers;
+  bool afterStatus = false;
+  for (std::string_view line : transcript.Lines()) {
+    for (const std::string& word : replyWords.Items())
+      answers.Verbose = answers.Verbose || line == word;
+    answers.Numeric = answers.Numeric || IsNumericCode(line);
+    answers.Echoed = answers.Echoed || line.find(kIdentification) != std::string_view::npos;
+    afterStatus = afterStatus || line.find(status) != std::string_view::npos;
+    answers.NumericError = answers.NumericError || (afterStatus && line == "4");
+  }
+  return answers;
+}
 }  // namespace
 
 void TForm1::Timer1Timer() {
@@ -154,7 +177,14 @@ void TForm1::Timer3Timer() {
     CopyText(st_.WaitText, rung.Awaits);
     CopyText(st_.CurCommand, rung.Command);
   }
-  if (rung.Send == TLadderSend::Always || st_.WaitMatched) {
+  bool send = rung.Send == TLadderSend::Always || st_.WaitMatched;
+  if (!send) {
+    // A modem with numeric codes refuses with "4", which the wait for
+    // "ERROR" does not see.
+    const TAnswers answers = AnswersIn(Memo1, ResponseList.Items);
+    send = answers.NumericError && !answers.Verbose;
+  }
+  if (send) {
     WriteCommData(echoTurnedOn_ && rung.Again != nullptr ? rung.Again : rung.Command);
     if (rung.Status != TStatusFrom::Unchanged)
       st_.UseAti9 = rung.Status == TStatusFrom::Ati9 ? 1 : 0;
@@ -170,20 +200,14 @@ void TForm1::Timer3Timer() {
 
 void TForm1::Timer2Timer() {
   Timer2.SetEnabled(false);
-  // How the device answered: a reply word on a line of its own (verbose, or
-  // a numeric code), and whether the identification command was echoed.
-  bool verbose = false, numeric = false, echoed = false;
-  for (std::string_view line : Memo1.Lines()) {
-    for (const std::string& word : ResponseList.Items.Items()) verbose = verbose || line == word;
-    numeric = numeric || IsNumericCode(line);
-    echoed = echoed || line.find(kIdentification) != std::string_view::npos;
-  }
-  if ((verbose || numeric) && !echoed && !echoTurnedOn_) {
+  // A device that answered, but without an echo.
+  const TAnswers answers = AnswersIn(Memo1, ResponseList.Items);
+  if ((answers.Verbose || answers.Numeric) && !answers.Echoed && !echoTurnedOn_) {
     echoTurnedOn_ = true;
     RunLadderAgain();
     return;
   }
-  numericCodes_ = numeric && !verbose;
+  numericCodes_ = answers.Numeric && !answers.Verbose;
   std::int32_t i = SearchVer(0, kIdentification);
   Panel7.Caption = st_.ReplyBuf;
   ChangeTo(4);

@@ -268,6 +268,8 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerRow{"Numeric", "OK", {}, false, false, false, false, true},
         AnswerRow{"NumericRefused", "ERROR", {}, false, false, false, false, true},
         AnswerRow{"NumericKept", "OK", {}, true, false, false, false, true},
+        AnswerRow{"NumericKeptAti9", "OK", {}, true, true, false, false, true},
+        AnswerRow{"NumericAti9", "OK", {}, false, true, false, false, true},
         AnswerRow{"NumericAnswersFourToV1", "OK", {}, false, false, false, false, true, true},
         AnswerRow{"EchoOffNumeric", "OK", {}, false, false, false, true, true}),
     [](const ::testing::TestParamInfo<AnswerRow>& info) { return std::string(info.param.name); });
