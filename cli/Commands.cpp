@@ -208,8 +208,10 @@ void ShowStatus(TOutput& out, const TPortSet& ports, const std::string& text) {
 // What detect and set report; empty texts are null in JSON.
 struct TModemResult {
   std::string port, family, country, code;
-  std::string target, targetCode;  // set: the country asked for
-  std::string message;             // the dialog's verdict, or an error
+  // set: the country the modem's listing names after the switch, or the one
+  // asked for when the listing names none of the table.
+  std::string target, targetCode;
+  std::string message;  // the dialog's verdict, or an error
   std::vector<std::string> closest;
 
   void To(TJsonObject& json, bool set) const {
@@ -315,6 +317,12 @@ class TModemRun {
         !host.Messages().empty() && host.Messages().back().kind == TMsgKind::Information;
     result_.message = Verdict(host);
     lines.back() += " -> " + WithCode(result_.target, result_.targetCode);
+    const std::string& reported = form.ReportedCountry();
+    if (!reported.empty() && reported != result_.target) {
+      result_.target = reported;
+      result_.targetCode = CodeOf(tables, reported);
+      lines.push_back("Modem:   " + WithCode(result_.target, result_.targetCode));
+    }
     lines.push_back(result_.message);
     return Finish(ok ? kExitOk : kExitFailed, lines);
   }

@@ -1,6 +1,7 @@
 // Modem detection: the port step, the command ladder and the evaluation.
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "wfload/Form1.h"
 
@@ -21,6 +22,8 @@ enum class TStatusFrom { Unchanged, AtV5, Ati9 };
 struct TLadderRung {
   TLadderStep Step;
   const char* Command;
+  // Sent instead when the ladder runs a second time on the same port.
+  const char* Again;
   // Set as WaitText before sending (CurCommand becomes Command); the match
   // itself is left as it stands. Null: neither changes.
   const char* Awaits;
@@ -31,13 +34,19 @@ struct TLadderRung {
 // The command ladder, one rung a tick of Timer3. After the last rung the
 // ladder is over and Timer2 evaluates the replies.
 constexpr TLadderRung kLadder[] = {
-    {TLadderStep::Reset, "ATZ", nullptr, TLadderSend::Always, TStatusFrom::Unchanged},
-    {TLadderStep::Identification, "ATI5", nullptr, TLadderSend::Always, TStatusFrom::Unchanged},
-    {TLadderStep::Probe, "ATH3", nullptr, TLadderSend::Always, TStatusFrom::Unchanged},
-    {TLadderStep::Status, "AT&V5", "ERROR", TLadderSend::Always, TStatusFrom::AtV5},
+    // The second run is for a modem whose echo is off: a reset would bring
+    // its stored profile back, echo off included, so the echo is turned on
+    // instead.
+    {TLadderStep::Reset, "ATZ", "ATE1", nullptr, TLadderSend::Always, TStatusFrom::Unchanged},
+    {TLadderStep::Identification, "ATI5", nullptr, nullptr, TLadderSend::Always,
+     TStatusFrom::Unchanged},
+    {TLadderStep::Probe, "ATH3", nullptr, nullptr, TLadderSend::Always, TStatusFrom::Unchanged},
+    {TLadderStep::Status, "AT&V5", nullptr, "ERROR", TLadderSend::Always, TStatusFrom::AtV5},
     // Only once "ERROR" has been seen, the status is read from "ATI9".
-    {TLadderStep::AlternativeStatus, "ATI9", nullptr, TLadderSend::AfterMatch, TStatusFrom::Ati9},
+    {TLadderStep::AlternativeStatus, "ATI9", nullptr, nullptr, TLadderSend::AfterMatch,
+     TStatusFrom::Ati9},
 };
+
 constexpr size_t kLadderRungs = sizeof kLadder / sizeof kLadder[0];
 
 constexpr bool RungsInStepOrder() {
@@ -50,6 +59,36 @@ static_assert(RungsInStepOrder(), "the ladder's rungs are indexed by their step"
 const TLadderRung& RungOf(TLadderStep step) {
   const auto n = static_cast<size_t>(step);
   return kLadder[n < kLadderRungs ? n : kLadderRungs - 1];
+}
+
+// The echo of the identification command, as the identification lookup
+// finds it.
+constexpr const char* kIdentification = "ATI5";
+
+// Numeric result codes for "OK" and "ERROR", each a line of its own.
+bool IsNumericCode(std::string_view line) { return line == "0" || line == "4"; }
+
+// How a device has answered on this port so far.
+struct TAnswers {
+  bool Verbose = false;       // a reply word on a line of its own
+  bool Numeric = false;       // a numeric result code on a line of its own
+  bool Echoed = false;        // the identification command's echo
+  bool NumericError = false;  // "4" after the status command's echo
+};
+
+TAnswers AnswersIn(const TMemo& transcript, const TStringList& replyWords) {
+  const char* status = RungOf(TLadderStep::Status).Command;
+  TAnswers answers;
+  bool afterStatus = false;
+  for (std::string_view line : transcript.Lines()) {
+    for (const std::string& word : replyWords.Items())
+      answers.Verbose = answers.Verbose || line == word;
+    answers.Numeric = answers.Numeric || IsNumericCode(line);
+    answers.Echoed = answers.Echoed || line.find(kIdentification) != std::string_view::npos;
+    afterStatus = afterStatus || line.find(status) != std::string_view::npos;
+    answers.NumericError = answers.NumericError || (afterStatus && line == "4");
+  }
+  return answers;
 }
 }  // namespace
 
@@ -71,6 +110,8 @@ void TForm1::Timer1Timer() {
 void TForm1::ProbePort() {
   Comm1.SetPort(static_cast<TPort>(st_.CurPort));
   st_.LadderStep = TLadderStep::Reset;
+  echoTurnedOn_ = false;
+  numericCodes_ = false;
   inputClosed_ = true;
   bool opened = false;
   try {
@@ -136,8 +177,15 @@ void TForm1::Timer3Timer() {
     CopyText(st_.WaitText, rung.Awaits);
     CopyText(st_.CurCommand, rung.Command);
   }
-  if (rung.Send == TLadderSend::Always || st_.WaitMatched) {
-    WriteCommData(rung.Command);
+  bool send = rung.Send == TLadderSend::Always || st_.WaitMatched;
+  if (!send) {
+    // A modem with numeric codes refuses with "4", which the wait for
+    // "ERROR" does not see.
+    const TAnswers answers = AnswersIn(Memo1, ResponseList.Items);
+    send = answers.NumericError && !answers.Verbose;
+  }
+  if (send) {
+    WriteCommData(echoTurnedOn_ && rung.Again != nullptr ? rung.Again : rung.Command);
     if (rung.Status != TStatusFrom::Unchanged)
       st_.UseAti9 = rung.Status == TStatusFrom::Ati9 ? 1 : 0;
   }
@@ -152,7 +200,15 @@ void TForm1::Timer3Timer() {
 
 void TForm1::Timer2Timer() {
   Timer2.SetEnabled(false);
-  std::int32_t i = SearchVer(0, "ATI5");
+  // A device that answered, but without an echo.
+  const TAnswers answers = AnswersIn(Memo1, ResponseList.Items);
+  if ((answers.Verbose || answers.Numeric) && !answers.Echoed && !echoTurnedOn_) {
+    echoTurnedOn_ = true;
+    RunLadderAgain();
+    return;
+  }
+  numericCodes_ = answers.Numeric && !answers.Verbose;
+  std::int32_t i = SearchVer(0, kIdentification);
   Panel7.Caption = st_.ReplyBuf;
   ChangeTo(4);
   st_.ModemKnown = Change_LFile(st_.ReplyBuf);
@@ -160,8 +216,7 @@ void TForm1::Timer2Timer() {
   if (std::strlen(st_.ReplyBuf) < 3) st_.ModemKnown = false;
   Panel8.Caption = st_.ReplyBuf;
   if (st_.ModemKnown) {
-    std::int32_t k = SearchVer(j + 1, "AT&V5");
-    if (st_.UseAti9 > 0) SearchVer(k + 1, "ATI9");
+    SearchStatus(j + 1);
     ChangeDisplay(st_.ReplyBuf, sizeof st_.ReplyBuf);
     st_.CurPort = kLastPort;
   }
@@ -173,4 +228,15 @@ void TForm1::Timer2Timer() {
   // queued ("WM_TIMER message", Microsoft Learn), so nothing of this port
   // reaches the next one.
   ClosePort();
+}
+
+// A device that answered without echo is a modem whose echo is off (its
+// stored profile has it so): the port hears the ladder again from its first
+// rung, which turns the echo on, as if it had just been opened.
+void TForm1::RunLadderAgain() {
+  Memo1.Clear();
+  ForgetEarlierPorts();
+  st_.LadderStep = TLadderStep::Reset;
+  st_.LadderBusy = true;
+  Timer3.SetEnabled(true);
 }

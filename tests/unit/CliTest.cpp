@@ -142,6 +142,28 @@ const TCase kCases[] = {
      "B5",
      {"AT&V5"},
      {"AT%T19,0,4"}},
+    // "OK" to the country command, but the listing still names the USA.
+    {"SetKept",
+     {{TDevice::Modem, {"--keep-country"}}},
+     {"--json", "set", "Germany"},
+     6,
+     {R"j("country":"North America (USA)","code":"B5","previous_country":"North America (USA)",)j"
+      R"j("previous_code":"B5","result":"failed","message":" Modem Detect Error !!     ")j"},
+     "Detect ERROR.....",
+     "B5",
+     {"AT%T19,0,4", "AT&V5"},
+     {}},
+    // Echo off and numeric codes in the stored profile: found with the echo
+    // turned on, switched with verbose codes.
+    {"SetSwitchedEchoOffNumeric",
+     {{TDevice::Modem, {"--stored-echo-off", "--numeric-codes"}}},
+     {"set", "Germany"},
+     0,
+     {"Country: North America (USA) (B5) -> Germany (04)\n Modem reset OK !!     \n"},
+     "Modem reset OK!!",
+     "04",
+     {"ATE1", "ATE1V1", "AT%T19,0,4", "AT&V5"},
+     {"ATI9"}},
     {"SetCountryOfAnotherFamily",
      {{TDevice::Modem, {}}},
      {"--json", "set", "mexico"},

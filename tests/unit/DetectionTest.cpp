@@ -125,8 +125,9 @@ TEST_F(DialogTest, ComWordBeginsTheScanAtThatPort) {
 TEST_F(DialogTest, ProbeAnsweredWithOkOrNoEchoIsNoRecognition) {
   FakeModem shortProbe;
   shortProbe.probe = "OK";
-  FakeModem noEcho;
+  FakeModem noEcho;  // its echo cannot be turned on
   noEcho.echo = false;
+  noEcho.overrides["ATE1"] = {{}, "ERROR"};
   port.Attach(1, shortProbe);
   port.Attach(2, noEcho);
   Open();

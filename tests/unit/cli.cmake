@@ -6,7 +6,8 @@ target_compile_definitions(cli_test PRIVATE MODEMSIM_PATH="$<TARGET_FILE:modemsi
   CTYSET2_PATH="$<TARGET_FILE:ctyset2_cli>" CTYSET2_INI="${PROJECT_SOURCE_DIR}/data/Ctyset2.ini")
 add_dependencies(cli_test modemsim ctyset2_cli)
 foreach(case DetectOnFirstDevice DetectOnThirdDevice SetAccepted SetRefused SetUnanswered
-             SetCountryOfAnotherFamily UnknownFamily OnlySilentDevices)
+             SetKept SetSwitchedEchoOffNumeric SetCountryOfAnotherFamily UnknownFamily
+             OnlySilentDevices)
   add_test(NAME cli_test.${case} COMMAND cli_test --gtest_filter=Modem/CliTest.TellsWhatTheModemDid/${case})
   set_tests_properties(cli_test.${case} PROPERTIES LABELS unit TIMEOUT 300)
 endforeach()

@@ -21,7 +21,10 @@ ctyset2_wine_test(applet_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/EndTo
                     EndToEndTest.UnknownFamilyShowsModemTypeNotDetected
                     EndToEndTest.RefusedCountryCommandFailsAfterTenSeconds
                     EndToEndTest.CancelDuringDetectionClosesThePort
-                    EndToEndTest.CancelDuringTheSwitchClosesThePort)
+                    EndToEndTest.CancelDuringTheSwitchClosesThePort
+                    Profiles/ModemProfileTest.VerdictIsWhatTheModemHolds/KeepsItsCountry
+                    Profiles/ModemProfileTest.VerdictIsWhatTheModemHolds/EchoOff
+                    Profiles/ModemProfileTest.VerdictIsWhatTheModemHolds/NumericCodes)
 add_dependencies(applet_e2e_test ctyset2)
 
 # The library loaded, used and unloaded several times in one process.

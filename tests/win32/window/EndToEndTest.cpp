@@ -121,6 +121,55 @@ TEST_F(EndToEndTest, RefusedCountryCommandFailsAfterTenSeconds) {
   EXPECT_EQ(0xB5, modem.CountryCode());
 }
 
+// Modems that do not answer as most do. One that answers "OK" to the
+// country command but keeps its country fails the switch (its listing names
+// the USA still); one whose stored profile has the echo off is found with the
+// echo turned on; one with numeric result codes is switched with verbose
+// ones. Each verdict is what the modem holds afterwards.
+struct ProfileRow {
+  const char* name;
+  const char* options;
+  int country;  // the modem's country afterwards
+  std::vector<std::string> commands;
+};
+
+void PrintTo(const ProfileRow& row, std::ostream* os) { *os << row.name; }
+
+class ModemProfileTest : public EndToEndTest, public ::testing::WithParamInterface<ProfileRow> {};
+
+TEST_P(ModemProfileTest, VerdictIsWhatTheModemHolds) {
+  const ProfileRow& row = GetParam();
+  winetest::SimModem modem(1, std::string("--country B5 ") + row.options);
+  Open([&](HWND dialog) {
+    ASSERT_TRUE(WaitForStatus(dialog, kSelectCountry, 60000)) << Status(dialog);
+    EXPECT_EQ("North America (USA)", Text(Item(dialog, kIdComboBox1)));
+    ASSERT_TRUE(StartSwitchToJapan(dialog, 10000)) << Status(dialog);
+    const bool switched = row.country == 0x00;
+    ExpectFinalMessage(dialog, switched ? "Information" : "Error",
+                       switched ? " Modem reset OK !!     " : " Modem Detect Error !!     ", 40000);
+  });
+  EXPECT_EQ(row.country, modem.CountryCode());
+  EXPECT_EQ(row.commands, modem.Commands());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, ModemProfileTest,
+    ::testing::Values(ProfileRow{"KeepsItsCountry",
+                                 "--keep-country",
+                                 0xB5,
+                                 {"AT", "ATZ", "ATI5", "ATH3", "AT&V5", "AT%T19,0,0", "AT&V5"}},
+                      ProfileRow{"EchoOff",
+                                 "--stored-echo-off",
+                                 0x00,
+                                 {"AT", "ATZ", "ATI5", "ATH3", "AT&V5", "ATE1", "ATI5", "ATH3",
+                                  "AT&V5", "ATE1", "AT%T19,0,0", "AT&V5"}},
+                      ProfileRow{
+                          "NumericCodes",
+                          "--numeric-codes",
+                          0x00,
+                          {"AT", "ATZ", "ATI5", "ATH3", "AT&V5", "ATV1", "AT%T19,0,0", "AT&V5"}}),
+    [](const ::testing::TestParamInfo<ProfileRow>& info) { return std::string(info.param.name); });
+
 TEST_F(EndToEndTest, CancelDuringDetectionClosesThePort) {
   winetest::SimModem modem(1);
   Open([&](HWND dialog) {
