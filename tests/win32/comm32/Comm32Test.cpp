@@ -749,9 +749,10 @@ TEST_F(Comm32Test, ALineErrorStormReachesTheOwnerAsAFewNotices) {
       kStormErrors, static_cast<unsigned long long>(stormMs), notices,
       static_cast<unsigned long long>(worst));
   EXPECT_GE(notices, 1);
-  // One per 20 ms, and the last gathered after the storm.
-  EXPECT_LE(static_cast<ULONGLONG>(notices), stormMs / comm32::kLineErrorNoticeMs + 2);
-  EXPECT_LE(notices, 60) << "the storm took " << stormMs << " ms";
+  // One per 20 ms, and the last gathered after the storm: about 50 for a
+  // storm of a second (a busy machine stretches the storm, not the rule).
+  EXPECT_LE(static_cast<ULONGLONG>(notices), stormMs / comm32::kLineErrorNoticeMs + 2)
+      << "the storm took " << stormMs << " ms";
   // Generous for a shared machine: a queue full of notices holds timers
   // back for seconds.
   EXPECT_LT(worst, 500u);
