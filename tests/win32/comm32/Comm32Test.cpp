@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "LineErrorStorm.h"
 #include "ProcessProbe.h"
 #include "ThreadLedger.h"
 #include "WineTest.h"
@@ -676,25 +677,6 @@ TEST_P(Comm32ReceiveTest, RefusedPostsAreTriedAgainAndNoByteIsLost) {
 // gathered), so the owner's thread goes on handling its timers while each
 // notice costs it a millisecond; what is sent after the storm arrives whole
 // and the port closes at once.
-constexpr int kStormErrors = 10000;
-constexpr ULONGLONG kStormMs = 1000;
-std::atomic<int> gStormLeft{0};
-std::atomic<ULONGLONG> gStormStart{0}, gStormEnd{0};
-
-// The seam's next line error: kStormErrors spread evenly over kStormMs.
-DWORD NextStormError() {
-  const int left = gStormLeft.load();
-  if (left <= 0) return 0;
-  ULONGLONG start = gStormStart.load();
-  if (start == 0) gStormStart = start = GetTickCount64();
-  const int sent = kStormErrors - left;
-  while (static_cast<ULONGLONG>(sent) * kStormMs > (GetTickCount64() - start) * kStormErrors) {
-    Sleep(1);
-  }
-  if (--gStormLeft == 0) gStormEnd = GetTickCount64();
-  return (left % 2) ? CE_FRAME : (CE_FRAME | CE_OVERRUN);
-}
-
 TEST_F(Comm32Test, ALineErrorStormReachesTheOwnerAsAFewNotices) {
   comm32::SetPortEventWaits(comm32::TPortEventWaits::Pending);
   struct TClear {
@@ -718,15 +700,15 @@ TEST_F(Comm32Test, ALineErrorStormReachesTheOwnerAsAFewNotices) {
   SimModem modem(1);
   ASSERT_TRUE(Open());
   Pump(300);
-  gStormLeft = kStormErrors;
-  comm32::SetLineErrorSeam(&NextStormError);
+  winetest::storm::Arm();
+  comm32::SetLineErrorSeam(&winetest::storm::Next);
   // The echo ends the pending wait; the storm follows.
   ASSERT_TRUE(Write("AT\r"));
 
   const UINT_PTR timer = SetTimer(nullptr, 0, 10, nullptr);
   ULONGLONG last = GetTickCount64(), worst = 0;
   const ULONGLONG end = last + kPatienceMs;
-  while (gStormLeft.load() > 0 && GetTickCount64() < end) {
+  while (winetest::storm::gLeft.load() > 0 && GetTickCount64() < end) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -740,13 +722,13 @@ TEST_F(Comm32Test, ALineErrorStormReachesTheOwnerAsAFewNotices) {
     }
   }
   KillTimer(nullptr, timer);
-  ASSERT_LE(gStormLeft.load(), 0) << "the storm did not run";
+  ASSERT_LE(winetest::storm::gLeft.load(), 0) << "the storm did not run";
   Pump(200);
-  const ULONGLONG stormMs = gStormEnd.load() - gStormStart.load();
+  const ULONGLONG stormMs = winetest::storm::gEnd.load() - winetest::storm::gStart.load();
   std::printf(
       "line-error storm: %d errors in %llu ms, %d notices, the owner's timer late by %llu ms at "
       "worst\n",
-      kStormErrors, static_cast<unsigned long long>(stormMs), notices,
+      winetest::storm::kErrors, static_cast<unsigned long long>(stormMs), notices,
       static_cast<unsigned long long>(worst));
   EXPECT_GE(notices, 1);
   // One per 20 ms, and the last gathered after the storm: about 50 for a

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "DialogDriver.h"
+#include "LineErrorStorm.h"
 #include "comm32/win/Comm32.h"
 #include "wfload/win/ControlIds.h"
 #include "wfload/win/DialogWindow.h"
@@ -27,39 +28,20 @@ TEST(StormTest, TheDialogKeepsAnsweringDuringALineErrorStorm) {
   EXPECT_EQ(0u, RunChildTest("StormHost.DISABLED_DialogDuringAStorm"));
 }
 
-constexpr int kStormErrors = 10000;
-constexpr ULONGLONG kStormMs = 1000;
-std::atomic<int> gStormLeft{kStormErrors};
-std::atomic<ULONGLONG> gStormStart{0};
-
-// 10,000 framing errors spread over a second, from the first comm-event wait
-// that the dialog's port issues after its first bytes.
-DWORD NextStormError() {
-  const int left = gStormLeft.load();
-  if (left <= 0) return 0;
-  ULONGLONG start = gStormStart.load();
-  if (start == 0) gStormStart = start = GetTickCount64();
-  const int sent = kStormErrors - left;
-  while (static_cast<ULONGLONG>(sent) * kStormMs > (GetTickCount64() - start) * kStormErrors) {
-    Sleep(1);
-  }
-  --gStormLeft;
-  return CE_FRAME;
-}
-
 TEST(StormHost, DISABLED_DialogDuringAStorm) {
   comm32::SetPortEventWaits(comm32::TPortEventWaits::Pending);
-  comm32::SetLineErrorSeam(&NextStormError);
+  storm::Arm();
+  comm32::SetLineErrorSeam(&storm::Next);
   SimModem modem(1);
   ULONGLONG worst = 0, closing = 0;
   HWND dialog = nullptr;
   std::thread script([&] {
     dialog = WaitForWindow(TForm1::kCaption, GetCurrentProcessId(), 60000);
     ASSERT_NE(nullptr, dialog);
-    ASSERT_TRUE(Eventually([] { return gStormLeft.load() < kStormErrors * 9 / 10; }, 60000))
+    ASSERT_TRUE(Eventually([] { return storm::gLeft.load() < storm::kErrors * 9 / 10; }, 60000))
         << "no storm";
     // Half the storm: every 10 ms a message the dialog must answer.
-    while (gStormLeft.load() > kStormErrors / 2) {
+    while (storm::gLeft.load() > storm::kErrors / 2) {
       const ULONGLONG sent = GetTickCount64();
       DWORD_PTR result = 0;
       SendMessageTimeoutA(dialog, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
