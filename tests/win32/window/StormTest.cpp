@@ -1,9 +1,11 @@
-// The dialog while a device at another speed floods its port with framing
-// errors, through the pending comm-event wait that Windows runs: it keeps
-// answering, and Cancel, posted behind whatever the port has posted, closes
-// it at once. The dialog runs in a child process of this program, built from
-// the libraries (not loaded from ctyset2.cpl) so that the serial seams reach
-// it; the pending waits' helper threads under Wine then harm no later load.
+// The dialog while its port fills the queue: a device at another speed that
+// floods the port with framing errors, through the pending comm-event wait
+// that Windows runs (the dialog keeps answering, and Cancel, posted behind
+// whatever the port has posted, closes it at once), and received blocks by
+// the thousand (its timers keep running). Each case runs the dialog in a
+// child process of this program, built from the libraries (not loaded from
+// ctyset2.cpl) so that the serial seams reach it; the pending waits' helper
+// threads under Wine then harm no later load.
 #include <windows.h>
 
 #include <gtest/gtest.h>
