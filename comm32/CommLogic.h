@@ -49,6 +49,12 @@ constexpr std::uint32_t kRtsControlEnable = 0x1000;
 constexpr std::uint32_t kRtsControlHandshake = 0x2000;
 constexpr std::uint32_t kRtsControlToggle = 0x3000;
 constexpr std::uint32_t kFAbortOnError = 0x4000;
+// What a driver that refuses the owner's flags is given: binary mode, DTR and
+// RTS on, nothing else.
+constexpr std::uint32_t kLineOnlyFlagWord = kFBinary | kDtrControlEnable | kRtsControlEnable;
+// The flow-control characters of every DCB (DC1, DC3).
+constexpr char kXonChar = 0x11;
+constexpr char kXoffChar = 0x13;
 
 // Messages between the worker threads and the component.
 constexpr unsigned kWmUser = 0x0400;

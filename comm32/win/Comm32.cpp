@@ -198,10 +198,17 @@ bool TComm32::OpenPort() {
       LogLastError(device.error, "Unable to create Open thread");
       return false;
   }
-  if (GetFileType(device.file) != FILE_TYPE_CHAR) {
+  // A handle that takes no comm calls is no serial port: under Wine a COM
+  // port without a device behind it still opens. The file type does not
+  // tell: some vendor and virtual port drivers report FILE_TYPE_UNKNOWN.
+  DCB probe = {};
+  probe.DCBlength = sizeof probe;
+  if (!GetCommState(device.file, &probe)) {
     CloseHandle(device.file);
     return false;
   }
+  // A thread left behind by an earlier opening keeps that opening's number.
+  ++FOpening;
   FCommFile = device.file;
   KeepModuleLoadedUnderWine();
   SetUpPort();
@@ -222,20 +229,43 @@ bool TComm32::OpenPort() {
   return true;
 }
 
+// Gives the port a DCB; false (logged) when the driver refuses it. Every DCB
+// is in binary mode, the only one Windows supports, with distinct Xon and
+// Xoff characters, which SetCommState requires (DCB,
+// https://learn.microsoft.com/en-us/windows/win32/api/winbase/ns-winbase-dcb).
+bool TComm32::GiveDcb(DCB& dcb) {
+  dcb.fBinary = TRUE;
+  dcb.XonChar = comm32::kXonChar;
+  dcb.XoffChar = comm32::kXoffChar;
+  bool accepted = false;
+  if (FSeams.refusedDcbs > 0) {
+    --FSeams.refusedDcbs;
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else {
+    accepted = SetCommState(FCommFile, &dcb) != 0;
+  }
+  if (!accepted) LogLastError(GetLastError(), "Unable to SetCommState: ");
+  if (FSeams.dcbGiven) FSeams.dcbGiven(dcb, accepted);
+  return accepted;
+}
+
 // Reads the DCB the port has, lets `change` fill in members and gives it back
-// in one SetCommState; a failed read or a refused DCB is logged.
+// in one SetCommState. False when the DCB could not be read (DCBlength 0) or
+// was refused (`dcb` then holds what was read); both are logged.
 template <class Change>
-void TComm32::ChangeDcb(Change change) {
-  DCB dcb = {};
+bool TComm32::ChangeDcb(Change change, DCB& dcb) {
+  dcb = {};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(FCommFile, &dcb)) {
     LogLastError(GetLastError(), "Unable to GetCommState: ");
-    return;
+    dcb.DCBlength = 0;
+    return false;
   }
+  const DCB driver = dcb;
   change(dcb);
-  const bool accepted = SetCommState(FCommFile, &dcb) != 0;
-  if (!accepted) LogLastError(GetLastError(), "Unable to SetCommState: ");
-  if (FSeams.dcbGiven) FSeams.dcbGiven(dcb, accepted);
+  if (GiveDcb(dcb)) return true;
+  dcb = driver;
+  return false;
 }
 
 // The whole configuration goes to the port in one SetCommState, on the DCB
@@ -256,13 +286,28 @@ void TComm32::SetUpPort() {
   timeouts.WriteTotalTimeoutMultiplier = comm32::kWriteTimeoutPerByteMs;
   SetCommTimeouts(FCommFile, &timeouts);
 
-  ChangeDcb([this](DCB& dcb) {
+  // The Xon/Xoff limits stay the driver's: the owner's apply when set while
+  // the port is open.
+  DCB dcb;
+  if (!ChangeDcb(
+          [this](DCB& d) {
+            for (TCommProperty p :
+                 {TCommProperty::BaudRate, TCommProperty::Parity, TCommProperty::DataBits,
+                  TCommProperty::StopBits, TCommProperty::Flags}) {
+              PutInDcb(d, p);
+            }
+          },
+          dcb) &&
+      dcb.DCBlength != 0) {
+    // Refused as a whole (a member the driver does not support): the line
+    // settings alone, DTR and RTS on, no handshake, no abort on error.
     for (TCommProperty p : {TCommProperty::BaudRate, TCommProperty::Parity, TCommProperty::DataBits,
-                            TCommProperty::StopBits, TCommProperty::Flags, TCommProperty::XonLim,
-                            TCommProperty::XoffLim}) {
+                            TCommProperty::StopBits}) {
       PutInDcb(dcb, p);
     }
-  });
+    PutFlagWord(dcb, comm32::kLineOnlyFlagWord);
+    if (GiveDcb(dcb)) WriteCommsLog("Port set up with the line settings only.");
+  }
   SetCommMask(FCommFile, comm32::CommEventMask(FEvents));
 }
 
@@ -312,10 +357,8 @@ void TComm32::StartWorkers() {
 
 template <class Thread>
 void TComm32::StopThread(std::unique_ptr<Thread>& thread, const char* notExiting,
-                         const std::shared_ptr<void>& handles, ULONGLONG deadline) {
-  const ULONGLONG now = GetTickCount64();
-  const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-  if (thread->WaitFor(left) != WAIT_TIMEOUT) {
+                         const std::shared_ptr<void>& handles) {
+  if (thread->WaitFor(comm32::kThreadStopWaitMs) != WAIT_TIMEOUT) {
     thread.reset();
     return;
   }
@@ -330,7 +373,7 @@ void TComm32::StopThread(std::unique_ptr<Thread>& thread, const char* notExiting
   TCommThread::Abandon(std::move(thread), handles);
 }
 
-void TComm32::CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG deadline) {
+void TComm32::CloseReadThread(const std::shared_ptr<void>& handles) {
   if (!FReadThread && !FCommReadThread) return;
   WriteCommsLog("Closing Read Thread ");
   if (FCommReadThread) FCommReadThread->FRunState = 0;
@@ -340,18 +383,18 @@ void TComm32::CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG de
   PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
   const char notExiting[] = "Read thread not exiting.  Terminating it.";
   if (FReadThread) {
-    StopThread(FReadThread, notExiting, handles, deadline);
+    StopThread(FReadThread, notExiting, handles);
   } else {
-    StopThread(FCommReadThread, notExiting, handles, deadline);
+    StopThread(FCommReadThread, notExiting, handles);
   }
 }
 
-void TComm32::CloseWriteThread(const std::shared_ptr<void>& handles, ULONGLONG deadline) {
+void TComm32::CloseWriteThread(const std::shared_ptr<void>& handles) {
   if (!FWriteThread) return;
   WriteCommsLog("Closing Write Thread");
   SetEvent(FCloseEvent);
   PurgeComm(FCommFile, PURGE_TXABORT | PURGE_TXCLEAR);
-  StopThread(FWriteThread, "Write thread not exiting.  Terminating it.", handles, deadline);
+  StopThread(FWriteThread, "Write thread not exiting.  Terminating it.", handles);
 }
 
 void TComm32::ClosePort() {
@@ -364,17 +407,15 @@ void TComm32::ClosePort() {
 // Stops the threads and gives back the handles that an opening took.
 void TComm32::ReleasePort() {
   {
-    // One limit for both threads: the owner's thread never waits longer.
-    const ULONGLONG deadline = GetTickCount64() + comm32::kThreadStopWaitMs;
+    // Each thread is waited for at most kThreadStopWaitMs.
     const std::shared_ptr<void> handles = std::make_shared<TOpeningHandles>(FCommFile, FCloseEvent);
-    CloseReadThread(handles, deadline);
-    CloseWriteThread(handles, deadline);
+    CloseReadThread(handles);
+    CloseWriteThread(handles);
   }
+  // Blocks already posted stay queued: they reach OnReceiveData unless the
+  // next opening comes first.
   FCloseEvent = nullptr;
   FCommFile = nullptr;
-  // What the port delivered is not handed to the next opening.
-  DiscardReceivedData();
-  ++FOpening;
 }
 
 void TComm32::DiscardReceivedData() {
@@ -429,9 +470,11 @@ void TComm32::PropertyChanged(TCommProperty which) {
     case TCommProperty::WriteBufferSize:
       SetupComm(FCommFile, FReadBufferSize, FWriteBufferSize);
       break;
-    default:
-      ChangeDcb([this, which](DCB& d) { PutInDcb(d, which); });
+    default: {
+      DCB dcb;
+      ChangeDcb([this, which](DCB& d) { PutInDcb(d, which); }, dcb);
       break;
+    }
   }
 }
 
@@ -444,12 +487,13 @@ void TComm32::PutInDcb(DCB& d, TCommProperty which) const {
   if (which == P::StopBits) d.StopBits = comm32::StopBitsValue(FStopBits);
   if (which == P::XonLim) d.XonLim = FXonLim;
   if (which == P::XoffLim) d.XoffLim = FXoffLim;
-  if (which == P::Flags) {
-    // The flag word is the 32-bit word after BaudRate.
-    const DWORD word = comm32::DcbFlagWord(FFlags);
-    std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
-                sizeof word);
-  }
+  if (which == P::Flags) PutFlagWord(d, comm32::DcbFlagWord(FFlags));
+}
+
+// The flag word is the 32-bit word after BaudRate.
+void TComm32::PutFlagWord(DCB& d, DWORD word) {
+  std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
+              sizeof word);
 }
 
 void TComm32::DoReceiveData(const void* Buffer, std::uint16_t BufferLength) {
@@ -473,8 +517,8 @@ LRESULT CALLBACK TComm32::CommWindowProc(HWND hwnd, UINT message, WPARAM wParam,
   if (message != WM_COMMDATA && message != WM_REQUESTHANGUP) {
     return DefWindowProcA(hwnd, message, wParam, lParam);
   }
-  // A block is freed whatever the handler does; one posted for an opening
-  // that has been closed is only freed.
+  // A block is freed whatever the handler does; one posted for an earlier
+  // opening than the last is only freed.
   struct TBlock {
     HLOCAL h;
     ~TBlock() { LocalFree(h); }

@@ -44,9 +44,11 @@ class TComm32 : public TCommPort {
   struct TTestSeams {
     TWorker refusedThread = TWorker::None;  // creating this thread fails
     DWORD openDelayMs = 0;                  // the device takes this long to open
-    // Sees each DCB given to the port (OpenPort gives one), and whether it
-    // was taken.
+    // Sees each DCB given to the port (OpenPort gives one, and a second when
+    // the first is refused), and whether it was taken.
     std::function<void(const DCB& given, bool accepted)> dcbGiven;
+    // The driver refuses this many DCBs before it takes any.
+    int refusedDcbs = 0;
   };
   void SetTestSeams(TTestSeams seams) { FSeams = std::move(seams); }
 
@@ -58,20 +60,22 @@ class TComm32 : public TCommPort {
   void DoReceiveData(const void* Buffer, std::uint16_t BufferLength);
   void DoRequestHangup();
   void HandlerFailed(const char* message);
-  // ClosePort's halves. Each waits for its thread until the deadline and
-  // leaves behind a thread that has not ended by then, with its share of
-  // the opening's handles.
-  void CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG deadline);
-  void CloseWriteThread(const std::shared_ptr<void>& handles, ULONGLONG deadline);
+  // ClosePort's halves. Each waits for its thread at most
+  // kThreadStopWaitMs and leaves behind a thread that has not ended by then,
+  // with its share of the opening's handles.
+  void CloseReadThread(const std::shared_ptr<void>& handles);
+  void CloseWriteThread(const std::shared_ptr<void>& handles);
   template <class Thread>
   void StopThread(std::unique_ptr<Thread>& thread, const char* notExiting,
-                  const std::shared_ptr<void>& handles, ULONGLONG deadline);
+                  const std::shared_ptr<void>& handles);
   void DiscardReceivedData();
   template <class Thread>
   void StartThread(Thread& thread, int priority);
+  bool GiveDcb(DCB& dcb);
   template <class Change>
-  void ChangeDcb(Change change);
+  bool ChangeDcb(Change change, DCB& dcb);
   void PutInDcb(DCB& dcb, TCommProperty which) const;
+  static void PutFlagWord(DCB& dcb, DWORD word);
   void SetUpPort();
   bool CreateWorker(TCommThread& thread, TWorker which);
   void StartWorkers();
@@ -83,7 +87,8 @@ class TComm32 : public TCommPort {
   std::unique_ptr<TReadThread> FReadThread;
   std::unique_ptr<TWriteThread> FWriteThread;
   std::unique_ptr<CommReadThread> FCommReadThread;
-  // Counts closings; blocks posted for an earlier opening are dropped.
+  // Counts openings; a block posted for an earlier one is dropped (one of
+  // the last opening is delivered, also after ClosePort).
   std::uint16_t FOpening = 0;
   THandlerErrorHook FHandlerErrorHook;
   TTestSeams FSeams;

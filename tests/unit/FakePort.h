@@ -186,9 +186,10 @@ class FakePort : public TCommPort {
   // ClosePort closes and then raises ECommsError (a comms log that cannot be
   // closed).
   bool closeThrows = false;
-  // A component that, once closed, still hands over what was on its way: the
-  // answers in flight arrive right after the handler that closed the port.
-  bool deliversAfterClose = false;
+  // As TComm32 does, a closed component still hands over what was on its
+  // way, unless it is opened again first: the answers in flight arrive right
+  // after the handler that closed the port. false: they are dropped.
+  bool deliversAfterClose = true;
 
   // What happened.
   std::vector<Opening> openings;  // every OpenPort call
@@ -198,6 +199,7 @@ class FakePort : public TCommPort {
   int purges = 0;
 
   bool IsOpen() const { return open_ != 0; }
+  bool AnswersInFlight() const { return !inFlight_.empty(); }
   int OpenNumber() const { return open_; }
   std::vector<int> OpenedPorts() const {
     std::vector<int> ports;
@@ -262,7 +264,9 @@ class FakePort : public TCommPort {
         ++flight;
         continue;
       }
-      clock_.Post(clock_.Now(), [this, bytes = flight->second.bytes] { DeliverNow(bytes); });
+      clock_.Post(clock_.Now(), [this, session = session_, bytes = flight->second.bytes] {
+        if (session == session_) DeliverNow(bytes);
+      });
       flight = inFlight_.erase(flight);
     }
     if (closeThrows) throw ECommsError("Unable to close the comms log");

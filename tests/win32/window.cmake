@@ -6,6 +6,7 @@
 ctyset2_wine_test(window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/WindowTest.cpp
                                       ${CMAKE_CURRENT_LIST_DIR}/window/OrbitSceneTest.cpp
                                       ${CMAKE_CURRENT_LIST_DIR}/window/WindowModesTest.cpp
+                                      ${CMAKE_CURRENT_LIST_DIR}/window/StormTest.cpp
                   LIBS dialog_driver wfload_win COMPORTS)
 add_dependencies(window_test ctyset2)
 

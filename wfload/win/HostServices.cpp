@@ -72,6 +72,11 @@ std::vector<std::string> SplitCommandLineWords(const wchar_t* commandLine) {
   return words;
 }
 
+std::vector<std::string> SplitParameterWords(const wchar_t* parameters) {
+  if (parameters == nullptr) return {};
+  return SplitCommandLineWords((std::wstring(L"ctyset2 ") + parameters).c_str());
+}
+
 std::string SystemDirectoryPath() {
   std::string path(MAX_PATH, '\0');
   for (;;) {

@@ -17,5 +17,9 @@ TRegRead ReadLocalMachineString(const std::string& key, const std::string& name,
 // CommandLineToArgvW splits them, converted to the ANSI code page.
 std::vector<std::string> SplitCommandLineWords(const wchar_t* commandLine);
 
+// Words of a parameter string that carries no program name (what a Control
+// Panel host passes with CPL_STARTWPARMS), split as command-line words.
+std::vector<std::string> SplitParameterWords(const wchar_t* parameters);
+
 // GetSystemDirectoryA, whatever its length.
 std::string SystemDirectoryPath();
