@@ -139,7 +139,12 @@ void TForm1::UPGRADEClick() {
 }
 
 void TForm1::CountryCode() {
-  Comm1.OpenPort();
+  // The port may take its time to open, as in the scan.
+  opening_ = TOpening::Switch;
+  Comm1.BeginOpenPort();
+}
+
+void TForm1::SwitchPortOpened() {
   PortOpenedForInput();
   st_.WaitMatched = true;
   Timer2.SetOnTimer("Timer2C", [this] { Timer2C(); });

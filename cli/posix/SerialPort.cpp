@@ -106,6 +106,7 @@ std::string TSerialPort::Device() const {
 
 bool TSerialPort::Refuse(TRefusal refusal, std::string text) {
   refusal_ = refusal;
+  FPortHeld = refusal == TRefusal::Held;
   refusalText_ = std::move(text);
   if (fd_ >= 0) {
     ::ioctl(fd_, TIOCNXCL);
@@ -118,6 +119,7 @@ bool TSerialPort::Refuse(TRefusal refusal, std::string text) {
 bool TSerialPort::OpenPort() {
   if (fd_ >= 0) return false;
   refusal_ = TRefusal::None;
+  FPortHeld = false;
   refusalText_.clear();
   const std::string device = Device();
   if (device.empty()) return Refuse(TRefusal::NoDevice, "no device");

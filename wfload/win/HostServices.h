@@ -17,5 +17,10 @@ TRegRead ReadLocalMachineString(const std::string& key, const std::string& name,
 // CommandLineToArgvW splits them, converted to the ANSI code page.
 std::vector<std::string> SplitCommandLineWords(const wchar_t* commandLine);
 
+// Numbers of the serial ports Windows lists: the data ("COMn") of the values
+// of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, which the serial port
+// drivers keep (under Wine its device manager, from Software\Wine\Ports).
+std::vector<int> ListedSerialPorts();
+
 // GetSystemDirectoryA, whatever its length.
 std::string SystemDirectoryPath();
