@@ -290,9 +290,9 @@ class TModemRun {
       const std::string verdict = Verdict(host);
       const std::string held = verdict.substr(FirstLine(verdict).size());
       result_.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem + held : verdict;
-      return Finish(FirstLine(result_.message) == TForm1::kNoModem ? kExitNoModem
-                                                                   : kExitUnknownFamily,
-                    {result_.message});
+      return Finish(
+          FirstLine(result_.message) == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
+          {result_.message});
     }
     const TCountryTables& tables = DialogState().Tables;
     result_.port = ports.Name(form.Comm1.Port());

@@ -188,7 +188,7 @@ constexpr UINT_PTR kOpenTimer = 1;
 
 comm32::TOpenSeams TComm32::OpenSeams() const {
   comm32::TOpenSeams seams;
-  seams.delayMs = FSeams.openDelayMs;
+  if (FSeams.slowPort == tptNone || FSeams.slowPort == FPort) seams.delayMs = FSeams.openDelayMs;
   seams.refuseThread = FSeams.refusedThread == TWorker::Open;
   for (TPort held : FSeams.heldPorts)
     if (held == FPort) seams.failWith = ERROR_ACCESS_DENIED;
@@ -199,8 +199,8 @@ bool TComm32::OpenPort() {
   if (FCommFile != nullptr || FPendingOpen) return false;
   FPortHeld = false;
   if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
-  return TakeDevice(comm32::OpenDeviceWithin(comm32::DeviceName(FPort), comm32::kPortOpenLimitMs,
-                                             OpenSeams()));
+  return TakeDevice(
+      comm32::OpenDeviceWithin(comm32::DeviceName(FPort), comm32::kPortOpenLimitMs, OpenSeams()));
 }
 
 void TComm32::BeginOpenPort() {

@@ -52,6 +52,7 @@ class TComm32 : public TCommPort {
   struct TTestSeams {
     TWorker refusedThread = TWorker::None;  // creating this thread fails
     DWORD openDelayMs = 0;                  // the device takes this long to open
+    TPort slowPort = tptNone;               // ... only this one (tptNone: every port)
     // Opening these ports fails with ERROR_ACCESS_DENIED, as when another
     // program holds them.
     std::vector<TPort> heldPorts;

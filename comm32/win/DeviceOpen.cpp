@@ -44,7 +44,8 @@ HMODULE OpenOnThisThread(void* param) {
     delete passed;
   }
   const TOpenSeams& seams = request->seams;
-  if (seams.delayMs != 0 && WaitForSingleObject(request->abandoned, seams.delayMs) == WAIT_OBJECT_0) {
+  if (seams.delayMs != 0 &&
+      WaitForSingleObject(request->abandoned, seams.delayMs) == WAIT_OBJECT_0) {
     request->error = ERROR_OPERATION_ABORTED;
   } else if (seams.failWith != 0) {
     request->error = seams.failWith;

@@ -26,8 +26,8 @@ struct TDeviceOpen {
 
 // What Windows does and Wine does not, made to happen (tests).
 struct TOpenSeams {
-  DWORD delayMs = 0;         // the open is held back this long
-  DWORD failWith = 0;        // the open fails with this error, device untouched
+  DWORD delayMs = 0;          // the open is held back this long
+  DWORD failWith = 0;         // the open fails with this error, device untouched
   bool refuseThread = false;  // creating the thread fails
 };
 

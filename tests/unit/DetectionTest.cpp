@@ -300,8 +300,7 @@ TEST_F(DialogTest, HeldPortsAreNamedAfterTheFailure) {
   const Row rows[] = {
       {{3}, false, "No modem detect ??\nCOM3 is in use by another program."},
       {{3, 12}, true, "Modem type can not detect ??\nCOM3 and COM12 are in use by other programs."},
-      {{2, 3, 4}, false,
-       "No modem detect ??\nCOM2, COM3 and COM4 are in use by other programs."},
+      {{2, 3, 4}, false, "No modem detect ??\nCOM2, COM3 and COM4 are in use by other programs."},
       {{}, false, "No modem detect ??"},
       {{3}, true, ""},
   };

@@ -65,8 +65,8 @@ TEST(DeviceName, UsesTheDevicePathForm) {
 
 TEST(PortNumber, TakesComOneTo256Only) {
   const std::pair<const char*, int> rows[] = {
-      {"COM1", 1},  {"com12", 12}, {"CoM256", 256}, {"COM257", 0}, {"COM0", 0},  {"COM012", 0},
-      {"COM", 0},   {"COM1x", 0},  {"LPT1", 0},     {"COM-1", 0},  {"COM2560", 0}, {"", 0}};
+      {"COM1", 1}, {"com12", 12}, {"CoM256", 256}, {"COM257", 0}, {"COM0", 0},    {"COM012", 0},
+      {"COM", 0},  {"COM1x", 0},  {"LPT1", 0},     {"COM-1", 0},  {"COM2560", 0}, {"", 0}};
   for (const auto& [name, number] : rows) EXPECT_EQ(PortNumber(name), number) << name;
 }
 

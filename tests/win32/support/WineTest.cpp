@@ -216,4 +216,17 @@ std::string WindowText(HWND hwnd) {
   return buf;
 }
 
+namespace {
+const char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+}
+
+ListedPort::ListedPort(int com) : value_("\\Device\\Serial" + std::to_string(com - 1)) {
+  const std::string data = "COM" + std::to_string(com);
+  if (RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, value_.c_str(), REG_SZ, data.c_str(),
+                      static_cast<DWORD>(data.size() + 1)) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot list " + data);
+}
+
+ListedPort::~ListedPort() { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, value_.c_str()); }
+
 }  // namespace winetest

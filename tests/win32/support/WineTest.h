@@ -77,6 +77,21 @@ class SimModem {
   bool running_ = false;
 };
 
+// Lists COMn among the system's serial ports (the values of
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, as a serial driver does) while it
+// lives. The harness maps COM1..COM16 into the build tree and lists only
+// COM1..COM8.
+class ListedPort {
+ public:
+  explicit ListedPort(int com);
+  ~ListedPort();
+  ListedPort(const ListedPort&) = delete;
+  ListedPort& operator=(const ListedPort&) = delete;
+
+ private:
+  std::string value_;
+};
+
 // A process started with CreateProcess; terminated in the destructor if it is
 // still running.
 class Process {
