@@ -146,7 +146,7 @@ serialcomm_values() {
 # above COM8: the machine's own ports are never listed, and the tests' scans
 # see COM1..COM8 only unless a test lists more.
 check_ports() {
-  local link target value com n listed=
+  local link target value com n listed= unlisted=
   # The device manager fills the list as it starts; wait for our ports.
   for _ in $(seq 100); do
     [[ $(serialcomm_values | wc -l) -ge $mapped_ports ]] && break
@@ -170,8 +170,10 @@ check_ports() {
     n=${com#COM}
     if ((n > listed_ports)); then
       "$loader" reg delete "$serialcomm" /v "$value" /f >>"$log" 2>&1
+      unlisted+=" $com"
     fi
   done < <(serialcomm_values)
+  [[ -z "$unlisted" ]] || say "serial ports no longer listed:$unlisted" >>"$log"
   listed=$(serialcomm_values | awk '{ print $2 }' | sort -V | tr '\n' ' ')
   if [[ "$listed" != "$(for i in $(seq "$listed_ports"); do printf 'COM%d ' "$i"; done)" ]]; then
     say "serial ports listed: '$listed', expected COM1..COM$listed_ports"

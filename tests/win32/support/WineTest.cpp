@@ -77,7 +77,7 @@ int SimCountryCode(const std::string& stateDir) {
 
 SimModem::SimModem(int com, const std::string& options)
     : com_(com), state_(BuildDir() + "/sim/com" + std::to_string(com)) {
-  if (com < 1 || com > 8) throw std::invalid_argument("COM port out of range");
+  if (com < 1 || com > kMappedPorts) throw std::invalid_argument("COM port out of range");
   for (const char* marker : {"/started", "/failed", "/stopped"})
     DeleteFileA(ToWindowsPath(state_ + marker).c_str());
   LaunchUnix("/bin/bash " + Quote(SourceDir() + "/tests/win32/support/simctl.sh") + " start " +

@@ -23,6 +23,9 @@ std::string ToWindowsPath(const std::string& unixPath);
 std::string ReadUnixFile(const std::string& unixPath);
 bool UnixFileExists(const std::string& unixPath);
 
+// COM ports the harness maps into the build tree (COM1..COM16).
+constexpr int kMappedPorts = 16;
+
 // Linux path of the link behind COMn (<build>/ports/comN).
 std::string PortLink(int com);
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "OwnerWindow.h"
@@ -174,12 +175,12 @@ std::vector<std::string> PortsProbed(HWND dialog) {
 
 // COM1..COM8 hold no device; the modem is on COM12. Found, its country
 // preselected, switched; its prompt comes the eight half seconds of COM1..COM8
-// later than the prompt of a modem on COM1.
+// later than the prompt of a modem on COM1 (a modem on COM8: seven).
 TEST_F(EndToEndTest, ModemOnCom12IsFoundAfterCom1ToCom8AndSwitched) {
-  ULONGLONG onCom1 = 0;
-  {
-    winetest::SimModem modem(1, "--country B5");
-    Open([&](HWND dialog) { onCom1 = PromptAfter(dialog, GetTickCount64()); });
+  ULONGLONG onCom1 = 0, onCom8 = 0;
+  for (const auto& [com, prompt] : {std::pair<int, ULONGLONG*>{1, &onCom1}, {8, &onCom8}}) {
+    winetest::SimModem modem(com, "--country B5");
+    Open([&, prompt = prompt](HWND dialog) { *prompt = PromptAfter(dialog, GetTickCount64()); });
   }
   winetest::ListedPort listed(12);
   winetest::SimModem modem(12, "--country B5");
@@ -195,9 +196,12 @@ TEST_F(EndToEndTest, ModemOnCom12IsFoundAfterCom1ToCom8AndSwitched) {
     ExpectFinalMessage(dialog, "Information", " Modem reset OK !!     ", 40000);
   });
   EXPECT_EQ(0x00, modem.CountryCode());
-  std::printf("prompt: modem on COM1 after %llu ms, on COM12 after %llu ms\n",
-              static_cast<unsigned long long>(onCom1), static_cast<unsigned long long>(onCom12));
+  std::printf("prompt after: modem on COM1 %llu ms, COM8 %llu ms, COM12 %llu ms\n",
+              static_cast<unsigned long long>(onCom1), static_cast<unsigned long long>(onCom8),
+              static_cast<unsigned long long>(onCom12));
   ASSERT_NE(0u, onCom1);
+  EXPECT_GE(onCom8, onCom1 + 7 * 500 - 400);
+  EXPECT_LE(onCom8, onCom1 + 7 * 500 + 3000);
   EXPECT_GE(onCom12, onCom1 + 8 * 500 - 400);
   EXPECT_LE(onCom12, onCom1 + 8 * 500 + 3000);
 }
