@@ -102,18 +102,7 @@ void TForm1::ProbePort() {
 void TForm1::PortOpenDone(bool opened, const std::string& error) {
   const TOpening opening = opening_;
   opening_ = TOpening::None;
-  if (opening == TOpening::Switch) {
-    if (!error.empty()) {
-      // The switch has not started: back to the choice, and the error goes
-      // to the window like any other a handler raises.
-      switching_ = false;
-      StopAnimation();
-      Panel14.Caption = kSelectCountry;
-      throw ECommsError(error);
-    }
-    SwitchPortOpened();
-    return;
-  }
+  if (opening == TOpening::Switch) return SwitchPortOpened(error);
   if (opening != TOpening::Probe) return;
   if (!error.empty()) {
     // The port could not be served (the failed opening has given it back):

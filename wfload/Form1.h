@@ -182,7 +182,8 @@ class TForm1 {
   int NextListedPort(int from);
   // The end of an opening begun by ProbePort or CountryCode.
   void PortOpenDone(bool opened, const std::string& error);
-  void SwitchPortOpened();
+  // The rest of CountryCode once the port is open (or an ECommsError text).
+  void SwitchPortOpened(const std::string& error);
   std::string WithHeldPorts(const char* text) const;
   void ForgetEarlierPorts();
   // Closes Comm1; what it still hands over afterwards is dropped.

@@ -144,7 +144,15 @@ void TForm1::CountryCode() {
   Comm1.BeginOpenPort();
 }
 
-void TForm1::SwitchPortOpened() {
+void TForm1::SwitchPortOpened(const std::string& error) {
+  if (!error.empty()) {
+    // The switch has not started: back to the choice, and the error goes to
+    // the window like any other a handler raises.
+    switching_ = false;
+    StopAnimation();
+    Panel14.Caption = kSelectCountry;
+    throw ECommsError(error);
+  }
   PortOpenedForInput();
   st_.WaitMatched = true;
   Timer2.SetOnTimer("Timer2C", [this] { Timer2C(); });

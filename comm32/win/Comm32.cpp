@@ -216,7 +216,9 @@ void TComm32::BeginOpenPort() {
       SetTimer(FWindowHandle, kOpenTimer, comm32::kPortOpenLimitMs, nullptr) != 0) {
     return;
   }
-  FinishOpen();  // no thread (or no window to hear from it): ends at once
+  // No thread, or no window to hear from it: the open ends here.
+  FPendingOpen->Wait(comm32::kPortOpenLimitMs);
+  FinishOpen();
 }
 
 // The open has ended, or taken too long: the owner hears how it went.
