@@ -183,11 +183,15 @@ int RunList(const TOptions& options, TOutput& out) {
   return out.Result(kExitOk, lines);
 }
 
+// A box's first line: a verdict may go on with a line naming the ports that
+// another program held.
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
 // Verdict boxes of the dialog; any other box is a passing error.
 bool IsVerdict(const std::string& text) {
   for (const char* verdict :
        {TForm1::kNoModem, TForm1::kUnknownModem, TForm1::kDetectErrorBox, TForm1::kResetOkBox})
-    if (text == verdict) return true;
+    if (FirstLine(text) == verdict) return true;
   return false;
 }
 
@@ -250,6 +254,7 @@ class TModemRun {
     ports->OnNote = [this](const std::string& note) { out_.Progress().Line("ctyset2: " + note); };
 
     TConsoleHost host(loop, ini.path, ports->FormWords());
+    host.serialPorts = ports->Listed();
     host.OnStatus = [&](const std::string& text) { ShowStatus(out_, *ports, text); };
     host.OnMessage = [this](const TConsoleHost::TMessage& box) {
       if (!IsVerdict(box.text)) out_.Progress().Line("ctyset2: " + box.text);
@@ -284,9 +289,12 @@ class TModemRun {
     if (!form.DetectionSucceeded()) {
       // A scan that heard nothing at all found no modem, whatever the dialog
       // would call it.
-      result_.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem : Verdict(host);
-      return Finish(result_.message == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
-                    {result_.message});
+      const std::string verdict = Verdict(host);
+      const std::string held = verdict.substr(FirstLine(verdict).size());
+      result_.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem + held : verdict;
+      return Finish(
+          FirstLine(result_.message) == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
+          {result_.message});
     }
     const TCountryTables& tables = DialogState().Tables;
     result_.port = ports.Name(form.Comm1.Port());

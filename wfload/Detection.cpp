@@ -1,11 +1,13 @@
 // Modem detection: the port step, the command ladder and the evaluation.
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "wfload/Form1.h"
 
 namespace {
+// COM1 .. COM8 are always tried; above them only the ports the system lists.
 constexpr int kLastPort = 8;
 
 // Sent by the port step as soon as a port opens, before the ladder's first
@@ -97,14 +99,33 @@ void TForm1::Timer1Timer() {
   Timer1.SetEnabled(false);
   if (st_.PortOpened) ClosePort();
   ++st_.CurPort;
-  char status[40];
-  std::snprintf(status, sizeof status, kDetectingFormat, static_cast<int>(st_.CurPort));
-  Panel14.Caption = status;
+  ShowDetecting();
   if (st_.CurPort > kLastPort) {
-    EndScan();
-    return;
+    const int next = scanEnds_ ? 0 : NextListedPort(st_.CurPort);
+    if (next == 0) {
+      EndScan();
+      return;
+    }
+    st_.CurPort = next;
+    ShowDetecting();
   }
   ProbePort();
+}
+
+void TForm1::ShowDetecting() {
+  char status[TDialogState::kTextSize];
+  std::snprintf(status, sizeof status, kDetectingFormat, static_cast<int>(st_.CurPort));
+  Panel14.Caption = status;
+}
+
+// The lowest port above COM8 that the system lists, from `from` on; 0 when
+// there is none.
+int TForm1::NextListedPort(int from) {
+  int next = 0;
+  for (int n : host_.SerialPorts()) {
+    if (n > kLastPort && n <= kHighestPort && n >= from && (next == 0 || n < next)) next = n;
+  }
+  return next;
 }
 
 void TForm1::ProbePort() {
@@ -113,19 +134,28 @@ void TForm1::ProbePort() {
   echoTurnedOn_ = false;
   numericCodes_ = false;
   inputClosed_ = true;
-  bool opened = false;
-  try {
-    opened = Comm1.OpenPort();
-  } catch (const ECommsError& error) {
+  // The device may take seconds to open (a Bluetooth port connects first);
+  // the dialog runs on meanwhile and goes on in PortOpenDone.
+  opening_ = TOpening::Probe;
+  Comm1.BeginOpenPort();
+}
+
+void TForm1::PortOpenDone(bool opened, const std::string& error) {
+  const TOpening opening = opening_;
+  opening_ = TOpening::None;
+  if (opening == TOpening::Switch) return SwitchPortOpened(error);
+  if (opening != TOpening::Probe) return;
+  if (!error.empty()) {
     // The port could not be served (the failed opening has given it back):
     // say so and go on with the next one.
-    host_.ShowMessage(error.what(), TMsgKind::Error);
+    host_.ShowMessage(error, TMsgKind::Error);
   }
   if (!opened) {
+    if (Comm1.PortHeld()) heldPorts_.push_back(st_.CurPort);
     Timer1.SetEnabled(true);
     return;
   }
-  char name[8];
+  char name[TDialogState::kTextSize];
   std::snprintf(name, sizeof name, "COM%d", static_cast<int>(st_.CurPort));
   ComPort.SetText(name);
   st_.PortOpened = true;
@@ -154,17 +184,31 @@ void TForm1::ForgetEarlierPorts() {
 void TForm1::EndScan() {
   if (!st_.PortOpened) {
     Timer4.SetEnabled(false);
-    host_.ShowMessage(kNoModem, TMsgKind::Error);
+    host_.ShowMessage(WithHeldPorts(kNoModem), TMsgKind::Error);
     host_.Close();
   } else if (!st_.ModemKnown) {
     Timer4.SetEnabled(false);
-    host_.ShowMessage(kUnknownModem, TMsgKind::Error);
+    host_.ShowMessage(WithHeldPorts(kUnknownModem), TMsgKind::Error);
     host_.Close();
   } else {
     detected_ = true;
   }
   StopAnimation();
   Panel14.Caption = kSelectCountry;
+}
+
+// A port held by another program was passed over: the failure says so on a
+// line of its own, since the modem may be behind it.
+std::string TForm1::WithHeldPorts(const char* text) const {
+  std::string out = text;
+  if (heldPorts_.empty()) return out;
+  out += '\n';
+  for (size_t n = 0; n < heldPorts_.size(); ++n) {
+    if (n > 0) out += n + 1 == heldPorts_.size() ? " and " : ", ";
+    out += "COM" + std::to_string(heldPorts_[n]);
+  }
+  out += heldPorts_.size() == 1 ? kHeldByOne : kHeldByOthers;
+  return out;
 }
 
 void TForm1::Timer3Timer() {
@@ -219,6 +263,7 @@ void TForm1::Timer2Timer() {
     SearchStatus(j + 1);
     ChangeDisplay(st_.ReplyBuf, sizeof st_.ReplyBuf);
     st_.CurPort = kLastPort;
+    scanEnds_ = true;
   }
   host_.Repaint();
   Timer1.SetEnabled(true);

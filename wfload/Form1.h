@@ -13,8 +13,10 @@
 // Phases (Detection.cpp, then Script.cpp):
 //
 //   scan        Timer1 (500 ms) Timer1Timer: close the last port, probe the
-//      |          next COMn (ProbePort); a port that does not open: Timer1
-//      |          again; past COM8: EndScan
+//      |          next COMn (ProbePort, which begins the opening; the
+//      |          dialog runs on until PortOpenDone); a port that does not
+//      |          open: Timer1 again; past COM8 the ports above it that the
+//      |          system lists (IFormHost::SerialPorts), then EndScan
 //      v  port open, "AT" sent
 //   ladder      Timer3 (kLadderStepMs, 800 ms a step) Timer3Timer walks the
 //      |          ladder table (kLadder, Detection.cpp) by LadderStep:
@@ -30,10 +32,10 @@
 //      v
 //   EndScan     no port or unknown modem: error box, close; otherwise the
 //      |          prompt (kSelectCountry) until OK
-//      v  OK: UPGRADEClick, CountryCode reopens the port and rebinds
-//      |      Timer2 to Timer2C and Timer3 to CheckResponse
-//      |      (a modem whose echo was off, or which answers with numeric
-//      |      codes, gets a first line ATE1 / ATV1 / ATE1V1)
+//      v  OK: UPGRADEClick, CountryCode reopens the port; once it is open
+//      |      (SwitchPortOpened) Timer2 is rebound to Timer2C and Timer3 to
+//      |      CheckResponse (a modem whose echo was off, or which answers
+//      |      with numeric codes, gets a first line ATE1 / ATV1 / ATE1V1)
 //   script      Timer2C sends the next line of ListBox2 (SendCMD; Timer2
 //      |          10 s, DELAY 1 s, SEND4 3 s, SEND1 60 s); Timer3 (600 ms)
 //      |          CheckResponse cuts the wait to 300 ms on a ResponseList
@@ -48,6 +50,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "comm32/CommPort.h"
 #include "wfload/Controls.h"
@@ -78,6 +81,10 @@ class TForm1 {
   static constexpr const char* kSelectCountry = "Please select your country and press [OK]....";
   static constexpr const char* kNoModem = "No modem detect ??";
   static constexpr const char* kUnknownModem = "Modem type can not detect ??";
+  // Added to those two on a line of their own after the names of the ports
+  // that another program held ("COM3 is in use by another program.").
+  static constexpr const char* kHeldByOne = " is in use by another program.";
+  static constexpr const char* kHeldByOthers = " are in use by other programs.";
   static constexpr const char* kSettingNow = "Setting now please wait....";
   static constexpr const char* kDetectError = "Detect ERROR.....";
   static constexpr const char* kDetectErrorBox = " Modem Detect Error !!     ";
@@ -185,6 +192,13 @@ class TForm1 {
  private:
   void EndScan();
   void ProbePort();
+  void ShowDetecting();
+  int NextListedPort(int from);
+  // The end of an opening begun by ProbePort or CountryCode.
+  void PortOpenDone(bool opened, const std::string& error);
+  // The rest of CountryCode once the port is open (or an ECommsError text).
+  void SwitchPortOpened(const std::string& error);
+  std::string WithHeldPorts(const char* text) const;
   void ForgetEarlierPorts();
   // Closes Comm1; what it still hands over afterwards is dropped.
   void ClosePort();
@@ -215,4 +229,11 @@ class TForm1 {
   bool echoTurnedOn_ = false;
   bool numericCodes_ = false;
   std::string reported_;
+  // The next port step ends the scan (AUTOOFF, or the modem is known).
+  bool scanEnds_ = false;
+  // What an opening under way is for.
+  enum class TOpening { None, Probe, Switch };
+  TOpening opening_ = TOpening::None;
+  // Ports of this scan that another program held.
+  std::vector<int> heldPorts_;
 };

@@ -164,7 +164,20 @@ std::string TForm1::ModemSetup() const {
 }
 
 void TForm1::CountryCode() {
-  Comm1.OpenPort();
+  // The port may take its time to open, as in the scan.
+  opening_ = TOpening::Switch;
+  Comm1.BeginOpenPort();
+}
+
+void TForm1::SwitchPortOpened(const std::string& error) {
+  if (!error.empty()) {
+    // The switch has not started: back to the choice, and the error goes to
+    // the window like any other a handler raises.
+    switching_ = false;
+    StopAnimation();
+    Panel14.Caption = kSelectCountry;
+    throw ECommsError(error);
+  }
   const std::string setup = ModemSetup();
   if (!setup.empty()) {
     TListBox& script = st_.ScriptSel == 0 ? ListBox1 : ListBox2;

@@ -106,6 +106,7 @@ std::string TSerialPort::Device() const {
 
 bool TSerialPort::Refuse(TRefusal refusal, std::string text) {
   refusal_ = refusal;
+  FPortHeld = refusal == TRefusal::Held;
   refusalText_ = std::move(text);
   FPortHeld = refusal == TRefusal::Held;
   if (fd_ >= 0) {
@@ -120,6 +121,7 @@ bool TSerialPort::Refuse(TRefusal refusal, std::string text) {
 bool TSerialPort::OpenPort() {
   if (fd_ >= 0) return false;
   refusal_ = TRefusal::None;
+  FPortHeld = false;
   refusalText_.clear();
   FPortHeld = false;
   const std::string device = Device();

@@ -179,17 +179,74 @@ void TComm32::StartThread(Thread& thread, int priority) {
   thread.SetPriority(priority);
 }
 
-bool TComm32::OpenPort() {
-  if (FCommFile != nullptr) return false;
-  if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
+namespace {
+// The hidden window's message for an open that has ended (wParam: its tag),
+// and its timer for an open that takes too long.
+constexpr UINT kWmOpenDone = WM_USER + 3;
+constexpr UINT_PTR kOpenTimer = 1;
+}  // namespace
 
-  const comm32::TDeviceOpen device =
-      comm32::OpenDeviceWithin(comm32::DeviceName(FPort), comm32::kPortOpenWaitMs,
-                               FSeams.openDelayMs, FSeams.refusedThread == TWorker::Open);
+comm32::TOpenSeams TComm32::OpenSeams() const {
+  comm32::TOpenSeams seams;
+  if (FSeams.slowPort == tptNone || FSeams.slowPort == FPort) seams.delayMs = FSeams.openDelayMs;
+  seams.refuseThread = FSeams.refusedThread == TWorker::Open;
+  for (TPort held : FSeams.heldPorts)
+    if (held == FPort) seams.failWith = ERROR_ACCESS_DENIED;
+  return seams;
+}
+
+bool TComm32::OpenPort() {
+  if (FCommFile != nullptr || FPendingOpen) return false;
+  FPortHeld = false;
+  if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
+  return TakeDevice(
+      comm32::OpenDeviceWithin(comm32::DeviceName(FPort), comm32::kPortOpenLimitMs, OpenSeams()));
+}
+
+void TComm32::BeginOpenPort() {
+  if (FCommFile != nullptr || FPendingOpen) {
+    if (FOnOpenDone) FOnOpenDone(false, std::string());
+    return;
+  }
+  FPortHeld = false;
+  if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
+  FPendingOpen = std::make_unique<comm32::TPendingOpen>(comm32::DeviceName(FPort), FWindowHandle,
+                                                        kWmOpenDone, ++FOpenTag, OpenSeams());
+  if (FPendingOpen->Started() && FWindowHandle != nullptr &&
+      SetTimer(FWindowHandle, kOpenTimer, comm32::kPortOpenLimitMs, nullptr) != 0) {
+    return;
+  }
+  // No thread, or no window to hear from it: the open ends here.
+  FPendingOpen->Wait(comm32::kPortOpenLimitMs);
+  FinishOpen();
+}
+
+// The open has ended, or taken too long: the owner hears how it went.
+void TComm32::FinishOpen() {
+  if (FWindowHandle != nullptr) KillTimer(FWindowHandle, kOpenTimer);
+  const std::unique_ptr<comm32::TPendingOpen> pending = std::move(FPendingOpen);
+  if (!pending) return;
+  bool opened = false;
+  std::string error;
+  try {
+    opened = TakeDevice(pending->Take());
+  } catch (const ECommsError& e) {
+    error = e.what();
+  }
+  if (FOnOpenDone) FOnOpenDone(opened, error);
+}
+
+bool TComm32::TakeDevice(const comm32::TDeviceOpen& device) {
   switch (device.result) {
     case comm32::TDeviceOpen::TResult::Opened:
       break;
     case comm32::TDeviceOpen::TResult::Failed:
+      // Another program holds the port ("Communications Resource Handles",
+      // Microsoft Learn): the owner may want to say so.
+      if (device.error == ERROR_ACCESS_DENIED) {
+        FPortHeld = true;
+        LogLastError(device.error, "Port held by another program: ");
+      }
       return false;
     case comm32::TDeviceOpen::TResult::TimedOut:
       WriteCommsLog("Port did not open in time");
@@ -398,6 +455,11 @@ void TComm32::CloseWriteThread(const std::shared_ptr<void>& handles) {
 }
 
 void TComm32::ClosePort() {
+  if (FPendingOpen) {
+    // Abandoned: a handle that still comes is closed by the open's thread.
+    KillTimer(FWindowHandle, kOpenTimer);
+    FPendingOpen.reset();
+  }
   if (FCommFile == nullptr) return;
   WriteCommsLog("Stopping the Comm");
   ReleasePort();
@@ -514,7 +576,8 @@ void TComm32::HandlerFailed(const char* message) {
 
 LRESULT CALLBACK TComm32::CommWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<TComm32*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (message != WM_COMMDATA && message != WM_REQUESTHANGUP) {
+  const bool openEnded = (message == kWmOpenDone) || (message == WM_TIMER && wParam == kOpenTimer);
+  if (message != WM_COMMDATA && message != WM_REQUESTHANGUP && !openEnded) {
     return DefWindowProcA(hwnd, message, wParam, lParam);
   }
   // A block is freed whatever the handler does; one posted for an earlier
@@ -525,7 +588,10 @@ LRESULT CALLBACK TComm32::CommWindowProc(HWND hwnd, UINT message, WPARAM wParam,
   } block{message == WM_COMMDATA ? reinterpret_cast<HLOCAL>(lParam) : nullptr};
   if (self == nullptr) return 0;
   try {
-    if (message == WM_REQUESTHANGUP) {
+    if (openEnded) {
+      // A tag of an earlier, abandoned open is passed over.
+      if (message == WM_TIMER || wParam == self->FOpenTag) self->FinishOpen();
+    } else if (message == WM_REQUESTHANGUP) {
       self->DoRequestHangup();
     } else if (HIWORD(wParam) == self->FOpening) {
       self->DoReceiveData(block.h, LOWORD(wParam));

@@ -7,9 +7,11 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "comm32/CommPort.h"
 #include "comm32/win/CommThreads.h"
+#include "comm32/win/DeviceOpen.h"
 
 class TComm32 : public TCommPort {
  public:
@@ -21,6 +23,12 @@ class TComm32 : public TCommPort {
   void ClosePort() override;
   bool WritePort(const void* Buffer, std::uint16_t Length) override;
   bool PurgeInput() override;
+  // The device opens on a thread of its own while the owner's thread runs
+  // on; OnOpenDone comes through the hidden window, at the latest
+  // kPortOpenLimitMs after the start (a device not open by then counts as one
+  // that cannot be opened).
+  void BeginOpenPort() override;
+  bool OpenPending() const override { return FPendingOpen != nullptr; }
 
   // Which receive thread runs (for diagnostics and tests). The applet only
   // ever runs the overlapped TReadThread (SLevel 0); blocking mode and
@@ -44,6 +52,10 @@ class TComm32 : public TCommPort {
   struct TTestSeams {
     TWorker refusedThread = TWorker::None;  // creating this thread fails
     DWORD openDelayMs = 0;                  // the device takes this long to open
+    TPort slowPort = tptNone;               // ... only this one (tptNone: every port)
+    // Opening these ports fails with ERROR_ACCESS_DENIED, as when another
+    // program holds them.
+    std::vector<TPort> heldPorts;
     // Sees each DCB given to the port (OpenPort gives one, and a second when
     // the first is refused), and whether it was taken.
     std::function<void(const DCB& given, bool accepted)> dcbGiven;
@@ -78,6 +90,11 @@ class TComm32 : public TCommPort {
   static void PutFlagWord(DCB& dcb, DWORD word);
   void SetUpPort();
   bool CreateWorker(TCommThread& thread, TWorker which);
+  comm32::TOpenSeams OpenSeams() const;
+  // Makes the port of an ended open the component's: checks and sets it up,
+  // starts the threads. False (or ECommsError) when it cannot serve.
+  bool TakeDevice(const comm32::TDeviceOpen& device);
+  void FinishOpen();
   void StartWorkers();
   void ReleasePort();
 
@@ -92,4 +109,7 @@ class TComm32 : public TCommPort {
   std::uint16_t FOpening = 0;
   THandlerErrorHook FHandlerErrorHook;
   TTestSeams FSeams;
+  // The open begun by BeginOpenPort, until it ends or is abandoned.
+  std::unique_ptr<comm32::TPendingOpen> FPendingOpen;
+  WPARAM FOpenTag = 0;
 };

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -174,7 +175,7 @@ class FakePort : public TCommPort {
 
   explicit FakePort(VirtualClock& clock) : clock_(clock) {}
 
-  // Puts a device on port n (1 .. 8); the port can then be opened.
+  // Puts a device on port n (1 .. 256); the port can then be opened.
   void Attach(int n, FakeDevice& device) { devices_[n] = &device; }
   // The device on port n vanishes: an opening of it stays open but hears and
   // answers nothing, and the port cannot be opened again.
@@ -183,6 +184,11 @@ class FakePort : public TCommPort {
   // opening gives the port back and raises ECommsError.
   enum class Worker { Read, Write };
   std::map<int, Worker> failing;
+  // Ports another program holds: opening them fails, and PortHeld says so.
+  std::set<int> held;
+  // Ports whose device takes this long to open: BeginOpenPort ends then, or
+  // at comm32::kPortOpenLimitMs with the port not opened, as TComm32's does.
+  std::map<int, VirtualClock::Ms> openTakes;
   // ClosePort closes and then raises ECommsError (a comms log that cannot be
   // closed).
   bool closeThrows = false;
@@ -197,6 +203,7 @@ class FakePort : public TCommPort {
   std::string partial;            // bytes written since the last carriage return
   int closes = 0;
   int purges = 0;
+  int abandonedOpens = 0;  // openings under way that ClosePort gave up
 
   bool IsOpen() const { return open_ != 0; }
   bool AnswersInFlight() const { return !inFlight_.empty(); }
@@ -239,9 +246,30 @@ class FakePort : public TCommPort {
     } while (at < bytes.size());
   }
 
+  void BeginOpenPort() override {
+    const auto slow = openTakes.find(static_cast<int>(Port()));
+    if (slow == openTakes.end()) return TCommPort::BeginOpenPort();
+    const bool inTime = slow->second <= comm32::kPortOpenLimitMs;
+    const std::uint64_t id = ++pendingId_;
+    pending_ = id;
+    clock_.Post(clock_.Now() + (inTime ? slow->second : comm32::kPortOpenLimitMs),
+                [this, id, inTime] {
+                  if (pending_ != id) return;  // abandoned
+                  pending_ = 0;
+                  if (!inTime) {
+                    openings.push_back({clock_.Now(), static_cast<int>(Port()), false});
+                    if (OnOpenDone()) OnOpenDone()(false, std::string());
+                    return;
+                  }
+                  TCommPort::BeginOpenPort();
+                });
+  }
+  bool OpenPending() const override { return pending_ != 0; }
+
   bool OpenPort() override {
     const int n = static_cast<int>(Port());
-    const bool ok = open_ == 0 && devices_.count(n) != 0;
+    FPortHeld = held.count(n) != 0;
+    const bool ok = open_ == 0 && devices_.count(n) != 0 && !FPortHeld;
     auto refused = failing.find(n);
     if (ok && refused != failing.end()) {
       openings.push_back({clock_.Now(), n, false});
@@ -256,6 +284,10 @@ class FakePort : public TCommPort {
     return true;
   }
   void ClosePort() override {
+    if (pending_ != 0) {
+      pending_ = 0;
+      ++abandonedOpens;
+    }
     if (open_ == 0) return;
     open_ = 0;
     ++closes;
@@ -310,4 +342,6 @@ class FakePort : public TCommPort {
   std::uint64_t session_ = 0;
   std::map<std::uint64_t, Flight> inFlight_;  // answers not yet delivered
   std::uint64_t nextFlight_ = 0;
+  std::uint64_t pending_ = 0;  // the opening under way, 0 when none
+  std::uint64_t pendingId_ = 0;
 };

@@ -156,6 +156,12 @@ bool TDialogWindow::CreateFrame(HWND owner) {
   comm_->SetOnReceiveData([this, formHandler](const void* buffer, std::uint16_t length) {
     Dispatch([&] { formHandler(buffer, length); });
   });
+  // So is the end of an opening that took its time.
+  if (TOpenDoneEvent openDone = comm_->OnOpenDone()) {
+    comm_->SetOnOpenDone([this, openDone](bool opened, const std::string& error) {
+      Dispatch([&] { openDone(opened, error); });
+    });
+  }
 
   CreateControls();
   form_->AttachTimers();
@@ -722,6 +728,8 @@ std::vector<std::string> TDialogWindow::CommandLineWords() {
 }
 
 std::string TDialogWindow::SystemDirectory() { return SystemDirectoryPath(); }
+
+std::vector<int> TDialogWindow::SerialPorts() { return ListedSerialPorts(); }
 
 void TDialogWindow::GetScreenSize(int& width, int& height) {
   width = GetSystemMetrics(SM_CXSCREEN);

@@ -44,6 +44,7 @@ class TDialogWindow final : public IFormHost {
                               std::string& value) override;
   std::vector<std::string> CommandLineWords() override;
   std::string SystemDirectory() override;
+  std::vector<int> SerialPorts() override;
   void GetScreenSize(int& width, int& height) override;
   void GetWindowPos(int& left, int& top) override;
   void MoveWindowTo(int left, int top) override;

@@ -21,5 +21,10 @@ std::vector<std::string> SplitCommandLineWords(const wchar_t* commandLine);
 // Panel host passes with CPL_STARTWPARMS), split as command-line words.
 std::vector<std::string> SplitParameterWords(const wchar_t* parameters);
 
+// Numbers of the serial ports Windows lists: the data ("COMn") of the values
+// of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, which the serial port
+// drivers keep (under Wine its device manager, from Software\Wine\Ports).
+std::vector<int> ListedSerialPorts();
+
 // GetSystemDirectoryA, whatever its length.
 std::string SystemDirectoryPath();

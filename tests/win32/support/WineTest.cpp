@@ -80,7 +80,7 @@ int SimCountryCode(const std::string& stateDir) {
 
 SimModem::SimModem(int com, const std::string& options)
     : com_(com), state_(BuildDir() + "/sim/com" + std::to_string(com)) {
-  if (com < 1 || com > 8) throw std::invalid_argument("COM port out of range");
+  if (com < 1 || com > kMappedPorts) throw std::invalid_argument("COM port out of range");
   for (const char* marker : {"/started", "/failed", "/stopped"})
     DeleteFileA(ToWindowsPath(state_ + marker).c_str());
   LaunchUnix("/bin/bash " + Quote(SourceDir() + "/tests/win32/support/simctl.sh") + " start " +
@@ -218,5 +218,18 @@ std::string WindowText(HWND hwnd) {
   }
   return buf;
 }
+
+namespace {
+const char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+}
+
+ListedPort::ListedPort(int com) : value_("\\Device\\Serial" + std::to_string(com - 1)) {
+  const std::string data = "COM" + std::to_string(com);
+  if (RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, value_.c_str(), REG_SZ, data.c_str(),
+                      static_cast<DWORD>(data.size() + 1)) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot list " + data);
+}
+
+ListedPort::~ListedPort() { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, value_.c_str()); }
 
 }  // namespace winetest
