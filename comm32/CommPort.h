@@ -194,8 +194,6 @@ class TCommPort {
   // Port is a plain field: it takes effect at the next OpenPort.
   TPort Port() const { return FPort; }
   void SetPort(TPort value) { FPort = value; }
-  // True when the last OpenPort failed because another program holds the port.
-  bool PortHeld() const { return FPortHeld; }
 
   TBaudRate BaudRate() const { return FBaudRate; }
   void SetBaudRate(TBaudRate v) { Store(FBaudRate, v, TCommProperty::BaudRate); }
@@ -263,7 +261,6 @@ class TCommPort {
   TReceiveDataEvent FOnReceiveData;
   TNotifyEvent FOnRequestHangup;
   TOpenDoneEvent FOnOpenDone;
-  bool FPortHeld = false;
 
  private:
   template <class T>

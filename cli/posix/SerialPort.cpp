@@ -106,7 +106,6 @@ std::string TSerialPort::Device() const {
 
 bool TSerialPort::Refuse(TRefusal refusal, std::string text) {
   refusal_ = refusal;
-  FPortHeld = refusal == TRefusal::Held;
   refusalText_ = std::move(text);
   FPortHeld = refusal == TRefusal::Held;
   if (fd_ >= 0) {
@@ -121,7 +120,6 @@ bool TSerialPort::Refuse(TRefusal refusal, std::string text) {
 bool TSerialPort::OpenPort() {
   if (fd_ >= 0) return false;
   refusal_ = TRefusal::None;
-  FPortHeld = false;
   refusalText_.clear();
   FPortHeld = false;
   const std::string device = Device();
