@@ -21,9 +21,17 @@ build-%:
 build: $(addprefix build-,$(PRESETS)) package
 
 # Windows Installer packages (package/), made from the builds of the two
-# Windows trees: build/package/ctyset2-<version>-x64.msi and -x86.msi.
+# Windows trees: build/package/ctyset2-<version>-x64.msi and -x86.msi, and the
+# Debian package of the command line, build/package/ctyset2_<version>_<arch>.deb.
+# With SIGN_PFX=<certificate.pfx> SIGN_PASS_FILE=<password file> (and
+# optionally SIGN_TIMESTAMP_URL) the Windows files are signed.
+SIGN_PFX ?=
+SIGN_PASS_FILE ?=
+SIGN_TIMESTAMP_URL ?=
 package: build-win64 build-win32
-	cmake --preset package
+	cmake --preset package -DCTYSET2_SIGN_PFX="$(if $(SIGN_PFX),$(abspath $(SIGN_PFX)))" \
+	  -DCTYSET2_SIGN_PASS_FILE="$(if $(SIGN_PASS_FILE),$(abspath $(SIGN_PASS_FILE)))" \
+	  -DCTYSET2_SIGN_TIMESTAMP_URL="$(SIGN_TIMESTAMP_URL)"
 	cmake --build --preset package -j $(JOBS)
 
 # Every tree, every test; fails when anything fails, after running the rest.

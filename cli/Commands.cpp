@@ -186,11 +186,15 @@ int RunList(const TOptions& options, TOutput& out) {
   return out.Result(kExitOk, lines);
 }
 
+// A box's first line: a verdict may go on with a line naming the ports that
+// another program held.
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
 // Verdict boxes of the dialog; any other box is a passing error.
 bool IsVerdict(const std::string& text) {
   for (const char* verdict :
        {TForm1::kNoModem, TForm1::kUnknownModem, TForm1::kDetectErrorBox, TForm1::kResetOkBox})
-    if (text == verdict) return true;
+    if (FirstLine(text) == verdict) return true;
   return false;
 }
 
@@ -211,8 +215,10 @@ void ShowStatus(TOutput& out, const TPortSet& ports, const std::string& text) {
 // What detect and set report; empty texts are null in JSON.
 struct TModemResult {
   std::string port, family, country, code;
-  std::string target, targetCode;  // set: the country asked for
-  std::string message;             // the dialog's verdict, or an error
+  // set: the country the modem's listing names after the switch, or the one
+  // asked for when the listing names none of the table.
+  std::string target, targetCode;
+  std::string message;  // the dialog's verdict, or an error
   std::vector<std::string> closest;
 
   void To(TJsonObject& json, bool set) const {
@@ -251,6 +257,7 @@ class TModemRun {
     ports->OnNote = [this](const std::string& note) { out_.Progress().Line("ctyset2: " + note); };
 
     TConsoleHost host(loop, ini.path, ports->FormWords());
+    host.serialPorts = ports->Listed();
     host.OnStatus = [&](const std::string& text) { ShowStatus(out_, *ports, text); };
     host.OnMessage = [this](const TConsoleHost::TMessage& box) {
       if (!IsVerdict(box.text)) out_.Progress().Line("ctyset2: " + box.text);
@@ -285,9 +292,12 @@ class TModemRun {
     if (!form.DetectionSucceeded()) {
       // A scan that heard nothing at all found no modem, whatever the dialog
       // would call it.
-      result_.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem : Verdict(host);
-      return Finish(result_.message == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
-                    {result_.message});
+      const std::string verdict = Verdict(host);
+      const std::string held = verdict.substr(FirstLine(verdict).size());
+      result_.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem + held : verdict;
+      return Finish(
+          FirstLine(result_.message) == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
+          {result_.message});
     }
     const TCountryTables& tables = DialogState().Tables;
     result_.port = ports.Name(form.Comm1.Port());
@@ -318,6 +328,12 @@ class TModemRun {
         !host.Messages().empty() && host.Messages().back().kind == TMsgKind::Information;
     result_.message = Verdict(host);
     lines.back() += " -> " + WithCode(result_.target, result_.targetCode);
+    const std::string& reported = form.ReportedCountry();
+    if (!reported.empty() && reported != result_.target) {
+      result_.target = reported;
+      result_.targetCode = CodeOf(tables, reported);
+      lines.push_back("Modem:   " + WithCode(result_.target, result_.targetCode));
+    }
     lines.push_back(result_.message);
     return Finish(ok ? kExitOk : kExitFailed, lines);
   }

@@ -14,6 +14,12 @@ void TConsoleHost::Attach(TForm1& form) {
     receivedBytes_ += length;
     if (handler) Dispatch([&] { handler(buffer, length); });
   });
+  // So is the end of an opening that took its time.
+  if (TOpenDoneEvent openDone = form.Comm1.OnOpenDone()) {
+    form.Comm1.SetOnOpenDone([this, openDone](bool opened, const std::string& error) {
+      Dispatch([&] { openDone(opened, error); });
+    });
+  }
   form.AttachTimers();
   ReportStatus();
 }

@@ -61,6 +61,9 @@ class TConsoleHost final : public IFormHost {
   std::vector<std::string> CommandLineWords() override { return words_; }
   std::string SystemDirectory() override;
   std::string CountryIniFile() override { return iniFile_; }
+  std::vector<int> SerialPorts() override { return serialPorts; }
+  // The ports SerialPorts lists.
+  std::vector<int> serialPorts;
   void GetScreenSize(int& width, int& height) override { width = height = 0; }
   void GetWindowPos(int& left, int& top) override { left = top = 0; }
   void MoveWindowTo(int, int) override {}

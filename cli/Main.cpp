@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
     if (options.command == TCommand::Version) {
-      std::printf("ctyset2 2.3\n");
+      std::printf("ctyset2 %s\n", CTYSET2_VERSION);
       return kExitOk;
     }
     return RunCommand(options);

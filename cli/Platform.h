@@ -10,7 +10,7 @@
 #include "cli/EventLoop.h"
 #include "comm32/CommPort.h"
 
-// The port the form drives and what its port numbers 1 .. 8 stand for.
+// The port the form drives and what its port numbers stand for.
 class TPortSet {
  public:
   virtual ~TPortSet() = default;
@@ -20,6 +20,8 @@ class TPortSet {
   virtual std::string Name(int slot) const = 0;
   // Words for the form's command line (where the scan begins).
   virtual std::vector<std::string> FormWords() const { return {}; }
+  // Port numbers above 8 that the scan may walk (IFormHost::SerialPorts).
+  virtual std::vector<int> Listed() const { return {}; }
   // A device the user named that was refused (not a terminal, held by
   // another program, ...): bad input that ends the run. Empty when none.
   virtual std::string Fault() const { return {}; }

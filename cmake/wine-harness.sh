@@ -7,8 +7,10 @@
 #   wine-harness.sh setup-fresh <build-dir> [source-dir]
 #   wine-harness.sh fresh   <win64|win32> <build-dir> <name>
 #
-# setup: private prefix <build>/wineprefix (created once), COM1..COM8 mapped to
-# <build>/ports/com1..com8 (symlinks that tests create by starting modemsim),
+# setup: private prefix <build>/wineprefix (created once), COM1..COM16 mapped to
+# <build>/ports/com1..com16 (symlinks that tests create by starting modemsim),
+# of which Windows lists only COM1..COM8 as serial ports (SERIALCOMM; a test
+# lists more itself),
 # a private Xvfb display (or the caller's display when CTYSET2_USE_DISPLAY=1),
 # a persistent wineserver, data/Ctyset2.ini copied into the system directory
 # of the flavour, Wine-drawn window frames on Xvfb. Everything a Wine process
@@ -44,6 +46,10 @@ loader=$wine64 # of the prefix in WINEPREFIX
 envfile=$build/wine.env
 log=$build/wine-harness.log
 ports=$build/ports
+# COM ports mapped into the build tree, and those of them that Windows lists.
+mapped_ports=16
+listed_ports=8
+serialcomm='HKLM\HARDWARE\DEVICEMAP\SERIALCOMM'
 
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
@@ -86,8 +92,10 @@ create_prefix() {
   touch "$WINEPREFIX/.ctyset2-ready"
 }
 
-# Maps COM1..COM8 into the build tree. Wine's device manager reads the key when
-# it starts, so this runs while no wineserver is up for the prefix.
+# Maps COM1..COM16 into the build tree. Wine's device manager reads the key when
+# it starts, so this runs while no wineserver is up for the prefix. It gives
+# the machine's own serial devices (/dev/ttyS*, ttyUSB*, ttyACM*) the next free
+# numbers, from COM17 on; check_ports takes them out again.
 # On Xvfb there is no window manager: Wine draws captions and frames itself
 # (Managed=N; otherwise closing a window waits about 2 s for one). On the
 # user's display the window manager does.
@@ -96,7 +104,7 @@ write_registry() {
   [[ "${CTYSET2_USE_DISPLAY:-0}" == 1 && -n "${DISPLAY:-}" ]] && managed=-
   {
     printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for i in 1 2 3 4 5 6 7 8; do printf '"COM%d"="%s/com%d"\r\n' "$i" "$ports" "$i"; done
+    for i in $(seq "$mapped_ports"); do printf '"COM%d"="%s/com%d"\r\n' "$i" "$ports" "$i"; done
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"=%s\r\n' "$managed"
   } >"$reg"
   "$loader" regedit /S "$reg" >>"$log" 2>&1
@@ -124,10 +132,26 @@ start_display() {
   exit 1
 }
 
+# The COM ports Windows lists: "<value> COMn" lines of SERIALCOMM, which Wine's
+# device manager fills when it starts, from Software\Wine\Ports and then the
+# machine's devices.
+serialcomm_values() {
+  "$loader" reg query "$serialcomm" 2>>"$log" | tr -d '\r' |
+    awk '$2 == "REG_SZ" && $3 ~ /^COM[0-9]+$/ { print $1, $3 }'
+}
+
 # Drops any COM link outside the build tree (Wine maps machine ports it finds,
-# such as /dev/ttyS0, to the next free numbers) and checks COM1..COM8.
+# such as /dev/ttyS0, to the next free numbers) and checks COM1..COM16. Then
+# leaves only COM1..COM8 in the list of serial ports, which the dialog walks
+# above COM8: the machine's own ports are never listed, and the tests' scans
+# see COM1..COM8 only unless a test lists more.
 check_ports() {
-  local link target
+  local link target value com n listed= unlisted=
+  # The device manager fills the list as it starts; wait for our ports.
+  for _ in $(seq 100); do
+    [[ $(serialcomm_values | wc -l) -ge $mapped_ports ]] && break
+    sleep 0.1
+  done
   for link in "$WINEPREFIX"/dosdevices/com*; do
     [[ -L "$link" ]] || continue
     target=$(readlink "$link")
@@ -135,13 +159,26 @@ check_ports() {
       rm -f "$link"
     fi
   done
-  for i in 1 2 3 4 5 6 7 8; do
+  for i in $(seq "$mapped_ports"); do
     target=$(readlink "$WINEPREFIX/dosdevices/com$i" || true)
     if [[ "$target" != "$ports/com$i" ]]; then
       say "COM$i maps to '$target', expected $ports/com$i"
       exit 1
     fi
   done
+  while read -r value com; do
+    n=${com#COM}
+    if ((n > listed_ports)); then
+      "$loader" reg delete "$serialcomm" /v "$value" /f >>"$log" 2>&1
+      unlisted+=" $com"
+    fi
+  done < <(serialcomm_values)
+  [[ -z "$unlisted" ]] || say "serial ports no longer listed:$unlisted" >>"$log"
+  listed=$(serialcomm_values | awk '{ print $2 }' | sort -V | tr '\n' ' ')
+  if [[ "$listed" != "$(for i in $(seq "$listed_ports"); do printf 'COM%d ' "$i"; done)" ]]; then
+    say "serial ports listed: '$listed', expected COM1..COM$listed_ports"
+    exit 1
+  fi
 }
 
 # Wine's own TrueType fonts (package fonts-wine) into the prefix's Fonts

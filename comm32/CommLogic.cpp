@@ -1,5 +1,7 @@
 #include "comm32/CommLogic.h"
 
+#include <cctype>
+
 namespace comm32 {
 
 std::uint32_t DcbFlagWord(TFlags flags) {
@@ -69,9 +71,20 @@ std::uint8_t ByteSizeValue(TDataBits bits) { return static_cast<std::uint8_t>(4 
 std::uint8_t StopBitsValue(TStopBits bits) { return static_cast<std::uint8_t>(bits); }
 
 std::string DeviceName(TPort port) {
-  std::string name = "\\\\.\\COM";
-  name += static_cast<char>('0' + static_cast<unsigned>(port));
-  return name;
+  return "\\\\.\\COM" + std::to_string(static_cast<unsigned>(port));
+}
+
+int PortNumber(const std::string& name) {
+  if (name.size() < 4 || name.size() > 6) return 0;
+  for (size_t i = 0; i < 3; ++i)
+    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
+  if (name[3] == '0') return 0;
+  int n = 0;
+  for (size_t i = 3; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    n = n * 10 + (name[i] - '0');
+  }
+  return n <= kHighestPort ? n : 0;
 }
 
 std::string CommErrorEventText(std::uint32_t errorWord) {

@@ -49,6 +49,12 @@ constexpr std::uint32_t kRtsControlEnable = 0x1000;
 constexpr std::uint32_t kRtsControlHandshake = 0x2000;
 constexpr std::uint32_t kRtsControlToggle = 0x3000;
 constexpr std::uint32_t kFAbortOnError = 0x4000;
+// What a driver that refuses the owner's flags is given: binary mode, DTR and
+// RTS on, nothing else.
+constexpr std::uint32_t kLineOnlyFlagWord = kFBinary | kDtrControlEnable | kRtsControlEnable;
+// The flow-control characters of every DCB (DC1, DC3).
+constexpr char kXonChar = 0x11;
+constexpr char kXoffChar = 0x13;
 
 // Messages between the worker threads and the component.
 constexpr unsigned kWmUser = 0x0400;
@@ -61,9 +67,10 @@ constexpr std::uint32_t kChunkSize = 4000;
 constexpr std::uint32_t kReadIntervalTimeoutMs = 250;
 constexpr std::uint32_t kWriteTimeoutPerByteMs = 2;
 constexpr std::uint32_t kThreadStopWaitMs = 10000;
-// The longest the owner's thread waits for a port's device to open; a device
-// that takes longer counts as one that cannot be opened.
-constexpr std::uint32_t kPortOpenWaitMs = 500;
+// The longest a port's device may take to open (a Bluetooth port connects
+// to its device in CreateFile); one that takes longer counts as a port that
+// cannot be opened.
+constexpr std::uint32_t kPortOpenLimitMs = 8000;
 // SLevel thresholds: below kOverlappedBelow a TReadThread in overlapped
 // mode, below kCommReadThreadFrom a TReadThread, else a CommReadThread.
 constexpr std::uint16_t kOverlappedBelow = 10;
@@ -88,8 +95,12 @@ std::uint8_t ParityValue(TParity parity);
 std::uint8_t ByteSizeValue(TDataBits bits);
 std::uint8_t StopBitsValue(TStopBits bits);
 
-// "\\.\COMn" for the port; tptNone gives COM0, which no system has.
+// "\\.\COMn" for the port (n up to 256); tptNone gives COM0, which no system
+// has.
 std::string DeviceName(TPort port);
+
+// n for a port name "COMn" (any case, n 1 .. 256 in plain digits), else 0.
+int PortNumber(const std::string& name);
 
 // The text posted for an EV_ERR: "Comm Event: <parts>, EvtMask = <word>".
 std::string CommErrorEventText(std::uint32_t errorWord);

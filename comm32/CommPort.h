@@ -8,7 +8,9 @@
 #include <stdexcept>
 #include <string>
 
-enum TPort : std::uint8_t {
+// A port number: tptNone, then COM1 .. COM8 by name; the numbers above
+// (COM9 .. COM256) have no names of their own.
+enum TPort : std::uint16_t {
   tptNone,
   tptOne,
   tptTwo,
@@ -19,6 +21,7 @@ enum TPort : std::uint8_t {
   tptSeven,
   tptEight
 };
+constexpr int kHighestPort = 256;  // COM256
 
 enum TBaudRate : std::uint8_t {
   tbr110,
@@ -119,6 +122,9 @@ class TCommPort;
 // byte. The block is released when the handler returns.
 using TReceiveDataEvent = std::function<void(const void* Buffer, std::uint16_t BufferLength)>;
 using TNotifyEvent = std::function<void(TCommPort* Sender)>;
+// The end of an opening begun with BeginOpenPort: whether the port is open,
+// and the text of the ECommsError the opening raised ("" when none).
+using TOpenDoneEvent = std::function<void(bool Opened, const std::string& Error)>;
 
 // Raised only when a worker thread cannot be created.
 class ECommsError : public std::runtime_error {
@@ -164,6 +170,27 @@ class TCommPort {
   virtual bool WritePort(const void* Buffer, std::uint16_t Length) = 0;
   virtual bool PurgeInput() = 0;
 
+  // Opens the port as OpenPort does, without holding the caller while the
+  // device takes its time: OnOpenDone runs once the port is open or cannot
+  // be opened, on the owner's thread, possibly before this returns (this
+  // default opens at once). ClosePort, or the component's end, abandons an
+  // opening under way: OnOpenDone then does not run.
+  virtual void BeginOpenPort() {
+    bool opened = false;
+    std::string error;
+    try {
+      opened = OpenPort();
+    } catch (const ECommsError& e) {
+      error = e.what();
+    }
+    if (FOnOpenDone) FOnOpenDone(opened, error);
+  }
+  // An opening begun with BeginOpenPort has not ended yet.
+  virtual bool OpenPending() const { return false; }
+
+  // True when the last OpenPort failed because another program holds the port.
+  bool PortHeld() const { return FPortHeld; }
+
   // Port is a plain field: it takes effect at the next OpenPort.
   TPort Port() const { return FPort; }
   void SetPort(TPort value) { FPort = value; }
@@ -207,6 +234,8 @@ class TCommPort {
   void SetOnReceiveData(TReceiveDataEvent handler) { FOnReceiveData = std::move(handler); }
   const TNotifyEvent& OnRequestHangup() const { return FOnRequestHangup; }
   void SetOnRequestHangup(TNotifyEvent handler) { FOnRequestHangup = std::move(handler); }
+  const TOpenDoneEvent& OnOpenDone() const { return FOnOpenDone; }
+  void SetOnOpenDone(TOpenDoneEvent handler) { FOnOpenDone = std::move(handler); }
 
  protected:
   // Called after a setter stored its value; an implementation applies the
@@ -214,6 +243,7 @@ class TCommPort {
   virtual void PropertyChanged(TCommProperty) {}
 
   TPort FPort = tptNone;
+  bool FPortHeld = false;
   TBaudRate FBaudRate = tbr9600;
   TParity FParity = tpNone;
   TDataBits FDataBits = tdbEight;
@@ -230,6 +260,7 @@ class TCommPort {
   std::string FCommsLogFileName;
   TReceiveDataEvent FOnReceiveData;
   TNotifyEvent FOnRequestHangup;
+  TOpenDoneEvent FOnOpenDone;
 
  private:
   template <class T>

@@ -22,9 +22,9 @@ namespace {
 
 using Ms = VirtualClock::Ms;
 
-constexpr Ms kMaxBox = 5000;        // longest a message box stays up
-constexpr Ms kDetectBound = 60000;  // 8 ports of 6.5 s at most, and slack
-constexpr Ms kSwitchBound = 25000;  // two steps of 10 s, and slack
+constexpr Ms kMaxBox = 5000;         // longest a message box stays up
+constexpr Ms kDetectBound = 120000;  // 8 ports of two ladder runs (13 s) at most, and slack
+constexpr Ms kSwitchBound = 35000;   // three steps of 10 s (a setup step first), and slack
 constexpr size_t kMaxBurst = 65535;
 
 std::string Pick(FuzzedDataProvider& in, const std::vector<std::string>& options) {

@@ -9,6 +9,7 @@ packages=(
   wine wine64 wine32:i386 fonts-wine
   xvfb xauth x11-utils imagemagick icoutils
   wixl msitools
+  osslsigncode openssl dpkg-dev lintian groff-base man-db bash-completion
   nlohmann-json3-dev
 )
 

@@ -34,7 +34,7 @@ struct TDialogState {
   bool WaitMatched = false;     // WaitText matched in full, as a whole line
   bool LadderBusy = false;      // the detection ladder is running
 
-  std::int32_t CurPort = 0;    // port being probed: 0 before, 1 .. 8, 9 when over
+  std::int32_t CurPort = 0;    // port being probed: 0 before, 1 .. 256, past the last when over
   std::int32_t StartPort = 0;  // value of the COM= word
   std::int32_t DebugMode = 0;  // 1 with the DEBUG word
   bool PortOpened = false;     // some port has been opened since loading

@@ -122,14 +122,20 @@ TForm1::TForm1(IFormHost& host, TCommPort& comm)
   Comm1.SetFlags(TFlags());
   Comm1.SetOnReceiveData(
       [this](const void* buffer, std::uint16_t length) { Comm1ReceiveData(buffer, length); });
+  Comm1.SetOnOpenDone(
+      [this](bool opened, const std::string& error) { PortOpenDone(opened, error); });
   FormCreate();
 }
 
 TForm1::~TForm1() {
   Comm1.SetOnReceiveData(nullptr);
+  Comm1.SetOnOpenDone(nullptr);
   // A port that raises on closing (its comms log cannot be closed) must not
   // take the process down: the component's own destructor closes it again.
   try {
+    // An opening still under way is abandoned; its device, should it still
+    // open, is closed again.
+    if (Comm1.OpenPending()) Comm1.ClosePort();
     FormDestroy();
   } catch (...) {
   }
@@ -179,14 +185,15 @@ void TForm1::GetParamStr() {
     if (EqualsIgnoringCase(text, "AUTOOFF")) {
       st_.CurPort = 8;
       autoOff = true;
+      scanEnds_ = true;
     }
     if (EqualsIgnoringCase(text, "DEBUG")) st_.DebugMode = 1;
     if (std::strlen(text) >= 4 && EqualsIgnoringCase(std::string(text, 4).c_str(), "COM=")) {
-      // Only a port number 1 to 8 in plain digits counts.
+      // Only a port number 1 to 256 in plain digits counts.
       std::string value = std::strchr(text, '=') + 1;
       std::int32_t port = 0;
       if (!value.empty() && value.find_first_not_of("0123456789") == std::string::npos &&
-          ParseInt(value, port) && port >= 1 && port <= 8)
+          ParseInt(value, port) && port >= 1 && port <= kHighestPort)
         st_.StartPort = port;
     }
   }

@@ -13,8 +13,10 @@
 // Phases (Detection.cpp, then Script.cpp):
 //
 //   scan        Timer1 (500 ms) Timer1Timer: close the last port, probe the
-//      |          next COMn (ProbePort); a port that does not open: Timer1
-//      |          again; past COM8: EndScan
+//      |          next COMn (ProbePort, which begins the opening; the
+//      |          dialog runs on until PortOpenDone); a port that does not
+//      |          open: Timer1 again; past COM8 the ports above it that the
+//      |          system lists (IFormHost::SerialPorts), then EndScan
 //      v  port open, "AT" sent
 //   ladder      Timer3 (kLadderStepMs, 800 ms a step) Timer3Timer walks the
 //      |          ladder table (kLadder, Detection.cpp) by LadderStep:
@@ -24,25 +26,31 @@
 //   evaluation  Timer2 (kEvaluationMs; 100 ms once a match completes)
 //      |          Timer2Timer: family from the ATI5 reply, country from
 //      |          AT&V5 or ATI9; close the port, Timer1 again (a known
-//      |          modem makes that tick the last)
+//      |          modem makes that tick the last). A port that answered
+//      |          without an echo of ATI5 has its echo turned on and hears
+//      |          the ladder once more (ATE1 in place of ATZ) first.
 //      v
 //   EndScan     no port or unknown modem: error box, close; otherwise the
 //      |          prompt (kSelectCountry) until OK
-//      v  OK: UPGRADEClick, CountryCode reopens the port and rebinds
-//      |      Timer2 to Timer2C and Timer3 to CheckResponse
+//      v  OK: UPGRADEClick, CountryCode reopens the port; once it is open
+//      |      (SwitchPortOpened) Timer2 is rebound to Timer2C and Timer3 to
+//      |      CheckResponse (a modem whose echo was off, or which answers
+//      |      with numeric codes, gets a first line ATE1 / ATV1 / ATE1V1)
 //   script      Timer2C sends the next line of ListBox2 (SendCMD; Timer2
 //      |          10 s, DELAY 1 s, SEND4 3 s, SEND1 60 s); Timer3 (600 ms)
 //      |          CheckResponse cuts the wait to 300 ms on a ResponseList
 //      |          reply, the awaited reply to 100 ms
 //      v
-//   verdict     awaited reply missing: kDetectErrorBox; script done:
-//                 kResetOkBox; either way the dialog closes
+//   verdict     awaited reply missing, or the status listing names
+//                 another country of the table: kDetectErrorBox; script
+//                 done: kResetOkBox; either way the dialog closes
 //
 //   Timer4 (15 ms) Timer4Timer moves Image2 on its orbit meanwhile.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "comm32/CommPort.h"
 #include "wfload/Controls.h"
@@ -73,6 +81,10 @@ class TForm1 {
   static constexpr const char* kSelectCountry = "Please select your country and press [OK]....";
   static constexpr const char* kNoModem = "No modem detect ??";
   static constexpr const char* kUnknownModem = "Modem type can not detect ??";
+  // Added to those two on a line of their own after the names of the ports
+  // that another program held ("COM3 is in use by another program.").
+  static constexpr const char* kHeldByOne = " is in use by another program.";
+  static constexpr const char* kHeldByOthers = " are in use by other programs.";
   static constexpr const char* kSettingNow = "Setting now please wait....";
   static constexpr const char* kDetectError = "Detect ERROR.....";
   static constexpr const char* kDetectErrorBox = " Modem Detect Error !!     ";
@@ -158,6 +170,13 @@ class TForm1 {
   void ChangeTo(unsigned Selector);
   bool Change_LFile(const char* Ident);
   void ChangeDisplay(char* Status, size_t StatusSize);
+  // The status reply: the line after the echo of the status command ("ATI9"
+  // when UseAti9, else "AT&V5"), searched from line Start; as SearchVer.
+  std::int32_t SearchStatus(std::int32_t Start);
+  // The country a status reply names: the index in ComboBox1 of the first
+  // table entry whose key occurs in Status (case-insensitively), or -1.
+  // Status is left in upper case.
+  int ListedCountry(char* Status, size_t StatusSize);
   // Builds the country command for ComboBox1's text into CountryCmd and
   // CurCommand; false (and nothing built) when the text names no country.
   bool CheckCountry();
@@ -166,10 +185,20 @@ class TForm1 {
   bool DetectionSucceeded() const { return detected_; }
   // The country switch has started.
   bool SwitchRunning() const { return switching_; }
+  // The country the modem's status listing named after the switch; empty
+  // before, and when the listing named no country of the table.
+  const std::string& ReportedCountry() const { return reported_; }
 
  private:
   void EndScan();
   void ProbePort();
+  void ShowDetecting();
+  int NextListedPort(int from);
+  // The end of an opening begun by ProbePort or CountryCode.
+  void PortOpenDone(bool opened, const std::string& error);
+  // The rest of CountryCode once the port is open (or an ECommsError text).
+  void SwitchPortOpened(const std::string& error);
+  std::string WithHeldPorts(const char* text) const;
   void ForgetEarlierPorts();
   // Closes Comm1; what it still hands over afterwards is dropped.
   void ClosePort();
@@ -178,6 +207,12 @@ class TForm1 {
   void CompleteMatch();
   void AnswerTimeout();
   void CompleteScript();
+  // The end of a run that failed: the status, the port, the error box.
+  void FailScript();
+  // The ladder once more on the port just evaluated.
+  void RunLadderAgain();
+  // Sent before the script for a modem that needs it ("" for none).
+  std::string ModemSetup() const;
   void StopAnimation();
   void UpdateImage2Position();
 
@@ -188,4 +223,17 @@ class TForm1 {
   // Set from the moment the dialog closes its port (or tries another) until
   // a port is open again: a delivery then belongs to a port it is done with.
   bool inputClosed_ = false;
+  // How the modem on the port being probed answers, when not as expected:
+  // its echo had to be turned on (the ladder ran again on its port), or its
+  // result codes are numeric. The switch sets both right first.
+  bool echoTurnedOn_ = false;
+  bool numericCodes_ = false;
+  std::string reported_;
+  // The next port step ends the scan (AUTOOFF, or the modem is known).
+  bool scanEnds_ = false;
+  // What an opening under way is for.
+  enum class TOpening { None, Probe, Switch };
+  TOpening opening_ = TOpening::None;
+  // Ports of this scan that another program held.
+  std::vector<int> heldPorts_;
 };

@@ -51,6 +51,10 @@ class IFormHost {
 
   virtual std::string SystemDirectory() = 0;
 
+  // Numbers of the serial ports this system lists (COMn as n, 1 .. 256), in
+  // any order. The scan walks those above COM8 once COM1 .. COM8 are done.
+  virtual std::vector<int> SerialPorts() { return {}; }
+
   // The INI file of the country tables: Ctyset2.ini in the system directory
   // unless a host names another.
   virtual std::string CountryIniFile() { return CountryIniPath(SystemDirectory()); }

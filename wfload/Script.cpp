@@ -3,6 +3,7 @@
 #include <cstring>
 #include <vector>
 
+#include "comm32/CommsLog.h"
 #include "wfload/Form1.h"
 
 namespace {
@@ -89,12 +90,8 @@ void TForm1::Timer2C() {
   if (StartsWith(st_.CurCommand, "SEND1") || StartsWith(st_.CurCommand, "SEND4"))
     st_.WaitMatched = true;
   if (!st_.WaitMatched) {
-    Panel14.Caption = kDetectError;
     st_.ScriptAbort = true;
-    ClosePort();
-    Timer4.SetEnabled(false);
-    host_.ShowMessage(kDetectErrorBox, TMsgKind::Error);
-    host_.Close();
+    FailScript();
   }
   Comm1.PurgeInput();
   ClearBuffer();
@@ -110,12 +107,32 @@ void TForm1::Timer2C() {
   CompleteScript();
 }
 
+void TForm1::FailScript() {
+  Panel14.Caption = kDetectError;
+  ClosePort();
+  Timer4.SetEnabled(false);
+  host_.ShowMessage(kDetectErrorBox, TMsgKind::Error);
+  host_.Close();
+}
+
 void TForm1::CompleteScript() {
   CopyText(st_.CurCommand, st_.Tables.CountryCmd);
   std::int32_t i = SearchVer(0, st_.CurCommand);
   Panel7.Caption = st_.ReplyBuf;
-  SearchVer(i + 1, st_.UseAti9 > 0 ? "ATI9" : "AT&V5");
+  SearchStatus(i + 1);
   Panel8.Caption = st_.ReplyBuf;
+  // The listing tells which country the modem holds now. One that answered
+  // "OK" but kept (or fell back to) another country of the table has not
+  // switched; a listing that names none of them proves nothing either way.
+  const int listed = ListedCountry(st_.ReplyBuf, sizeof st_.ReplyBuf);
+  reported_ = listed >= 0 ? ComboBox1.Items[listed] : std::string();
+  if (listed >= 0 && reported_ != ComboBox1.Text()) {
+    const std::string line =
+        "Country switch: modem reports " + reported_ + ", not " + ComboBox1.Text();
+    comm32::CommsLog().WriteLine(line.c_str(), false);
+    FailScript();
+    return;
+  }
   Cancel.Enabled = true;
   Timer4.SetEnabled(false);
   Panel14.Caption = kResetOk;
@@ -138,8 +155,36 @@ void TForm1::UPGRADEClick() {
   Timer4.SetEnabled(true);
 }
 
+std::string TForm1::ModemSetup() const {
+  if (!echoTurnedOn_ && !numericCodes_) return std::string();
+  // "ATV1" is answered in the form it selects, "OK", as the step awaits.
+  // The echo goes on again: the port was closed since detection, and a
+  // modem that resets when DTR drops is back at its stored echo off.
+  return std::string("AT") + (echoTurnedOn_ ? "E1" : "") + (numericCodes_ ? "V1" : "");
+}
+
 void TForm1::CountryCode() {
-  Comm1.OpenPort();
+  // The port may take its time to open, as in the scan.
+  opening_ = TOpening::Switch;
+  Comm1.BeginOpenPort();
+}
+
+void TForm1::SwitchPortOpened(const std::string& error) {
+  if (!error.empty()) {
+    // The switch has not started: back to the choice, and the error goes to
+    // the window like any other a handler raises.
+    switching_ = false;
+    StopAnimation();
+    Panel14.Caption = kSelectCountry;
+    throw ECommsError(error);
+  }
+  const std::string setup = ModemSetup();
+  if (!setup.empty()) {
+    TListBox& script = st_.ScriptSel == 0 ? ListBox1 : ListBox2;
+    std::vector<std::string> lines = {setup + ";1;OK;"};
+    lines.insert(lines.end(), script.Items.Items().begin(), script.Items.Items().end());
+    script.Items.Assign(lines);
+  }
   PortOpenedForInput();
   st_.WaitMatched = true;
   Timer2.SetOnTimer("Timer2C", [this] { Timer2C(); });
@@ -165,13 +210,21 @@ bool TForm1::Change_LFile(const char* Ident) {
   return selected;
 }
 
-void TForm1::ChangeDisplay(char* Status, size_t StatusSize) {
+std::int32_t TForm1::SearchStatus(std::int32_t Start) {
+  return SearchVer(Start, st_.UseAti9 > 0 ? "ATI9" : "AT&V5");
+}
+
+int TForm1::ListedCountry(char* Status, size_t StatusSize) {
   std::string status(Status);
   int index = st_.Tables.ChangeDisplay(status, ComboBox1.Items.Items());
-  // The status text is left in upper case.
   size_t n = status.size() < StatusSize ? status.size() : StatusSize - 1;
   std::memcpy(Status, status.data(), n);
   Status[n] = '\0';
+  return index;
+}
+
+void TForm1::ChangeDisplay(char* Status, size_t StatusSize) {
+  const int index = ListedCountry(Status, StatusSize);
   if (index >= 0)
     ComboBox1.SetItemIndex(index);
   else

@@ -51,6 +51,8 @@ class TPosixPortSet final : public TPortSet {
           loop.Post(std::move(task));
         }) {
     port_.OnRefused = [this] { Refused(); };
+    // Systems that keep UUCP locks elsewhere (/var/spool/locks) name it.
+    if (const char* dir = std::getenv("CTYSET2_LOCK_DIR"); dir && *dir) port_.SetLockDirectory(dir);
   }
 
   TCommPort& Port() override { return port_; }

@@ -107,10 +107,12 @@ std::string TSerialPort::Device() const {
 bool TSerialPort::Refuse(TRefusal refusal, std::string text) {
   refusal_ = refusal;
   refusalText_ = std::move(text);
+  FPortHeld = refusal == TRefusal::Held;
   if (fd_ >= 0) {
     ::ioctl(fd_, TIOCNXCL);
     Close(fd_);
   }
+  lock_.Release();
   if (OnRefused) OnRefused();
   return false;
 }
@@ -119,8 +121,12 @@ bool TSerialPort::OpenPort() {
   if (fd_ >= 0) return false;
   refusal_ = TRefusal::None;
   refusalText_.clear();
+  FPortHeld = false;
   const std::string device = Device();
   if (device.empty()) return Refuse(TRefusal::NoDevice, "no device");
+  // Before the device is opened: opening it may disturb its holder's call.
+  if (lock_.Acquire(lockDirectory_, device) == TUucpLock::TResult::Held)
+    return Refuse(TRefusal::Held, kHeldText);
 
   fd_ = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd_ < 0) {
@@ -172,6 +178,7 @@ void TSerialPort::ClosePort() {
   ++shared_->session;
   ::ioctl(fd_, TIOCNXCL);
   Close(fd_);  // releases the flock too
+  lock_.Release();
 }
 
 bool TSerialPort::WritePort(const void* Buffer, std::uint16_t Length) {

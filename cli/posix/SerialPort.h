@@ -1,11 +1,11 @@
 // TCommPort on a POSIX terminal device (termios). The port numbers tptOne ..
 // tptEight name the devices of a list, in order. Opening takes the device for
-// exclusive use (flock and TIOCEXCL) and refuses one that another program
-// holds. A receive thread gathers incoming bytes into bursts and hands each
-// burst over kReadIntervalTimeoutMs after its last byte (or when the burst
-// fills the receive buffer), as the Win32 component's interval time-out
-// does; the burst reaches OnReceiveData through the owner's `post`, on the
-// owner's thread.
+// exclusive use (a UUCP lock file, flock and TIOCEXCL) and refuses one that
+// another program holds. A receive thread gathers incoming bytes into bursts
+// and hands each burst over kReadIntervalTimeoutMs after its last byte (or
+// when the burst fills the receive buffer), as the Win32 component's interval
+// time-out does; the burst reaches OnReceiveData through the owner's `post`,
+// on the owner's thread.
 #pragma once
 
 #include <functional>
@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/posix/UucpLock.h"
 #include "comm32/CommPort.h"
 
 class TSerialPort final : public TCommPort {
@@ -41,6 +42,8 @@ class TSerialPort final : public TCommPort {
   const std::string& RefusalText() const { return refusalText_; }
   // Called whenever OpenPort refuses (Refusal() tells why).
   std::function<void()> OnRefused;
+  // Where the UUCP lock files are (default /var/lock).
+  void SetLockDirectory(std::string directory) { lockDirectory_ = std::move(directory); }
 
  protected:
   void PropertyChanged(TCommProperty which) override;
@@ -58,4 +61,6 @@ class TSerialPort final : public TCommPort {
   std::thread reader_;
   TRefusal refusal_ = TRefusal::None;
   std::string refusalText_;
+  std::string lockDirectory_ = "/var/lock";
+  TUucpLock lock_;
 };

@@ -4,22 +4,38 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdio>
 #include <system_error>
 
 #include "cli/EventLoop.h"
+#include "cli/win/ConsoleControl.h"
 
 namespace {
 
 std::atomic<bool> gInterrupted{false};
 std::atomic<HANDLE> gWakeEvent{nullptr};
 
-BOOL WINAPI OnConsoleControl(DWORD) {
-  gInterrupted = true;
-  if (HANDLE event = gWakeEvent.load()) SetEvent(event);
-  return TRUE;
+// Set while no loop runs: a loop's end comes after its run has closed the
+// port and printed the result. Lives as long as the process.
+HANDLE LoopEndedEvent() {
+  static const HANDLE ended = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+  return ended;
 }
 
 }  // namespace
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  gInterrupted = true;
+  if (HANDLE event = gWakeEvent.load()) SetEvent(event);
+  // The process ends as soon as the handler returns from these: the run is
+  // given the time to stop, close the port and print its result, within the
+  // system's limit.
+  if (type == CTRL_CLOSE_EVENT || type == CTRL_LOGOFF_EVENT || type == CTRL_SHUTDOWN_EVENT) {
+    if (HANDLE ended = LoopEndedEvent()) WaitForSingleObject(ended, kConsoleCloseGraceMs);
+    std::fflush(nullptr);
+  }
+  return TRUE;
+}
 
 struct TEventLoop::TPlatform {
   HANDLE event = nullptr;
@@ -31,12 +47,16 @@ TEventLoop::TEventLoop() : platform_(std::make_unique<TPlatform>()) {
     throw std::system_error(static_cast<int>(GetLastError()), std::system_category(),
                             "CreateEvent");
   gWakeEvent.store(platform_->event);
+  // An interrupt ends the run it came during.
+  gInterrupted = false;
+  if (HANDLE ended = LoopEndedEvent()) ResetEvent(ended);
 }
 
 TEventLoop::~TEventLoop() {
   HANDLE expected = platform_->event;
   gWakeEvent.compare_exchange_strong(expected, nullptr);
   CloseHandle(platform_->event);
+  if (HANDLE ended = LoopEndedEvent()) SetEvent(ended);
 }
 
 void TEventLoop::Wake() { SetEvent(platform_->event); }

@@ -1,13 +1,15 @@
-// Ports on Win32: COM1 .. COM8 through TComm32, as the dialog scans them;
-// --port narrows the scan to the ports named.
+// Ports on Win32 through TComm32: COM1 .. COM8 and the ports above that
+// Windows lists, as the dialog scans them; --port narrows the scan to the
+// ports named (COM1 .. COM256).
 #include <windows.h>
 
 #include <io.h>
 
-#include <cctype>
 #include <cstdio>
+#include <set>
 
 #include "cli/Platform.h"
+#include "comm32/CommLogic.h"
 #include "comm32/win/Comm32.h"
 #include "wfload/CountryTables.h"
 #include "wfload/win/HostServices.h"
@@ -17,17 +19,25 @@ namespace {
 // TComm32 that opens only the ports of a set.
 class TSelectedComm32 final : public TComm32 {
  public:
-  explicit TSelectedComm32(unsigned mask) : mask_(mask) {}
+  explicit TSelectedComm32(std::set<int> ports) : ports_(std::move(ports)) {}
   bool OpenPort() override { return Selected(FPort) && TComm32::OpenPort(); }
-  bool Selected(int slot) const { return slot >= 1 && slot <= 8 && (mask_ >> slot & 1u); }
+  void BeginOpenPort() override {
+    if (Selected(FPort)) {
+      TComm32::BeginOpenPort();
+    } else if (FOnOpenDone) {
+      FOnOpenDone(false, std::string());
+    }
+  }
+  bool Selected(int port) const { return ports_.count(port) != 0; }
+  const std::set<int>& Ports() const { return ports_; }
 
  private:
-  unsigned mask_;
+  std::set<int> ports_;
 };
 
 class TWinPortSet final : public TPortSet {
  public:
-  TWinPortSet(unsigned mask, bool narrowed) : port_(mask), narrowed_(narrowed) {}
+  TWinPortSet(std::set<int> ports, bool narrowed) : port_(std::move(ports)), narrowed_(narrowed) {}
 
   TCommPort& Port() override { return port_; }
   std::string Name(int slot) const override {
@@ -35,9 +45,11 @@ class TWinPortSet final : public TPortSet {
   }
   std::vector<std::string> FormWords() const override {
     // The scan begins at the first port named.
-    for (int slot = 1; narrowed_ && slot <= 8; ++slot)
-      if (port_.Selected(slot)) return {"COM=" + std::to_string(slot)};
-    return {};
+    if (!narrowed_ || port_.Ports().empty()) return {};
+    return {"COM=" + std::to_string(*port_.Ports().begin())};
+  }
+  std::vector<int> Listed() const override {
+    return std::vector<int>(port_.Ports().begin(), port_.Ports().end());
   }
 
  private:
@@ -45,29 +57,26 @@ class TWinPortSet final : public TPortSet {
   bool narrowed_;
 };
 
-// 1 .. 8 for "COM1" .. "COM8" (any case), else 0.
-int PortNumber(const std::string& name) {
-  if (name.size() != 4) return 0;
-  for (int i = 0; i < 3; ++i)
-    if (std::toupper(static_cast<unsigned char>(name[i])) != "COM"[i]) return 0;
-  return name[3] >= '1' && name[3] <= '8' ? name[3] - '0' : 0;
-}
-
 }  // namespace
 
 std::unique_ptr<TPortSet> MakePortSet(const std::vector<std::string>& ports, TEventLoop&,
                                       std::string& error) {
-  unsigned mask = 0;
+  std::set<int> named;
   for (const std::string& name : ports) {
-    const int number = PortNumber(name);
+    const int number = comm32::PortNumber(name);
     if (number == 0) {
-      error = "'" + name + "' is not a port COM1 to COM8";
+      error = "'" + name + "' is not a port COM1 to COM256";
       return nullptr;
     }
-    mask |= 1u << number;
+    named.insert(number);
   }
-  const bool narrowed = mask != 0;
-  return std::make_unique<TWinPortSet>(narrowed ? mask : 0x1FEu, narrowed);
+  const bool narrowed = !named.empty();
+  if (!narrowed) {
+    // The ports the dialog walks: COM1 .. COM8, then those Windows lists.
+    for (int n = 1; n <= 8; ++n) named.insert(n);
+    for (int n : ListedSerialPorts()) named.insert(n);
+  }
+  return std::make_unique<TWinPortSet>(std::move(named), narrowed);
 }
 
 std::string DefaultIniFile() { return CountryIniPath(SystemDirectoryPath()); }

@@ -179,17 +179,74 @@ void TComm32::StartThread(Thread& thread, int priority) {
   thread.SetPriority(priority);
 }
 
-bool TComm32::OpenPort() {
-  if (FCommFile != nullptr) return false;
-  if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
+namespace {
+// The hidden window's message for an open that has ended (wParam: its tag),
+// and its timer for an open that takes too long.
+constexpr UINT kWmOpenDone = WM_USER + 3;
+constexpr UINT_PTR kOpenTimer = 1;
+}  // namespace
 
-  const comm32::TDeviceOpen device =
-      comm32::OpenDeviceWithin(comm32::DeviceName(FPort), comm32::kPortOpenWaitMs,
-                               FSeams.openDelayMs, FSeams.refusedThread == TWorker::Open);
+comm32::TOpenSeams TComm32::OpenSeams() const {
+  comm32::TOpenSeams seams;
+  if (FSeams.slowPort == tptNone || FSeams.slowPort == FPort) seams.delayMs = FSeams.openDelayMs;
+  seams.refuseThread = FSeams.refusedThread == TWorker::Open;
+  for (TPort held : FSeams.heldPorts)
+    if (held == FPort) seams.failWith = ERROR_ACCESS_DENIED;
+  return seams;
+}
+
+bool TComm32::OpenPort() {
+  if (FCommFile != nullptr || FPendingOpen) return false;
+  FPortHeld = false;
+  if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
+  return TakeDevice(
+      comm32::OpenDeviceWithin(comm32::DeviceName(FPort), comm32::kPortOpenLimitMs, OpenSeams()));
+}
+
+void TComm32::BeginOpenPort() {
+  if (FCommFile != nullptr || FPendingOpen) {
+    if (FOnOpenDone) FOnOpenDone(false, std::string());
+    return;
+  }
+  FPortHeld = false;
+  if (!FCommsLogFileName.empty()) comm32::CommsLog().Open(FCommsLogFileName);
+  FPendingOpen = std::make_unique<comm32::TPendingOpen>(comm32::DeviceName(FPort), FWindowHandle,
+                                                        kWmOpenDone, ++FOpenTag, OpenSeams());
+  if (FPendingOpen->Started() && FWindowHandle != nullptr &&
+      SetTimer(FWindowHandle, kOpenTimer, comm32::kPortOpenLimitMs, nullptr) != 0) {
+    return;
+  }
+  // No thread, or no window to hear from it: the open ends here.
+  FPendingOpen->Wait(comm32::kPortOpenLimitMs);
+  FinishOpen();
+}
+
+// The open has ended, or taken too long: the owner hears how it went.
+void TComm32::FinishOpen() {
+  if (FWindowHandle != nullptr) KillTimer(FWindowHandle, kOpenTimer);
+  const std::unique_ptr<comm32::TPendingOpen> pending = std::move(FPendingOpen);
+  if (!pending) return;
+  bool opened = false;
+  std::string error;
+  try {
+    opened = TakeDevice(pending->Take());
+  } catch (const ECommsError& e) {
+    error = e.what();
+  }
+  if (FOnOpenDone) FOnOpenDone(opened, error);
+}
+
+bool TComm32::TakeDevice(const comm32::TDeviceOpen& device) {
   switch (device.result) {
     case comm32::TDeviceOpen::TResult::Opened:
       break;
     case comm32::TDeviceOpen::TResult::Failed:
+      // Another program holds the port ("Communications Resource Handles",
+      // Microsoft Learn): the owner may want to say so.
+      if (device.error == ERROR_ACCESS_DENIED) {
+        FPortHeld = true;
+        LogLastError(device.error, "Port held by another program: ");
+      }
       return false;
     case comm32::TDeviceOpen::TResult::TimedOut:
       WriteCommsLog("Port did not open in time");
@@ -198,10 +255,17 @@ bool TComm32::OpenPort() {
       LogLastError(device.error, "Unable to create Open thread");
       return false;
   }
-  if (GetFileType(device.file) != FILE_TYPE_CHAR) {
+  // A handle that takes no comm calls is no serial port: under Wine a COM
+  // port without a device behind it still opens. The file type does not
+  // tell: some vendor and virtual port drivers report FILE_TYPE_UNKNOWN.
+  DCB probe = {};
+  probe.DCBlength = sizeof probe;
+  if (!GetCommState(device.file, &probe)) {
     CloseHandle(device.file);
     return false;
   }
+  // A thread left behind by an earlier opening keeps that opening's number.
+  ++FOpening;
   FCommFile = device.file;
   KeepModuleLoadedUnderWine();
   SetUpPort();
@@ -222,20 +286,43 @@ bool TComm32::OpenPort() {
   return true;
 }
 
+// Gives the port a DCB; false (logged) when the driver refuses it. Every DCB
+// is in binary mode, the only one Windows supports, with distinct Xon and
+// Xoff characters, which SetCommState requires (DCB,
+// https://learn.microsoft.com/en-us/windows/win32/api/winbase/ns-winbase-dcb).
+bool TComm32::GiveDcb(DCB& dcb) {
+  dcb.fBinary = TRUE;
+  dcb.XonChar = comm32::kXonChar;
+  dcb.XoffChar = comm32::kXoffChar;
+  bool accepted = false;
+  if (FSeams.refusedDcbs > 0) {
+    --FSeams.refusedDcbs;
+    SetLastError(ERROR_INVALID_PARAMETER);
+  } else {
+    accepted = SetCommState(FCommFile, &dcb) != 0;
+  }
+  if (!accepted) LogLastError(GetLastError(), "Unable to SetCommState: ");
+  if (FSeams.dcbGiven) FSeams.dcbGiven(dcb, accepted);
+  return accepted;
+}
+
 // Reads the DCB the port has, lets `change` fill in members and gives it back
-// in one SetCommState; a failed read or a refused DCB is logged.
+// in one SetCommState. False when the DCB could not be read (DCBlength 0) or
+// was refused (`dcb` then holds what was read); both are logged.
 template <class Change>
-void TComm32::ChangeDcb(Change change) {
-  DCB dcb = {};
+bool TComm32::ChangeDcb(Change change, DCB& dcb) {
+  dcb = {};
   dcb.DCBlength = sizeof dcb;
   if (!GetCommState(FCommFile, &dcb)) {
     LogLastError(GetLastError(), "Unable to GetCommState: ");
-    return;
+    dcb.DCBlength = 0;
+    return false;
   }
+  const DCB driver = dcb;
   change(dcb);
-  const bool accepted = SetCommState(FCommFile, &dcb) != 0;
-  if (!accepted) LogLastError(GetLastError(), "Unable to SetCommState: ");
-  if (FSeams.dcbGiven) FSeams.dcbGiven(dcb, accepted);
+  if (GiveDcb(dcb)) return true;
+  dcb = driver;
+  return false;
 }
 
 // The whole configuration goes to the port in one SetCommState, on the DCB
@@ -256,13 +343,28 @@ void TComm32::SetUpPort() {
   timeouts.WriteTotalTimeoutMultiplier = comm32::kWriteTimeoutPerByteMs;
   SetCommTimeouts(FCommFile, &timeouts);
 
-  ChangeDcb([this](DCB& dcb) {
+  // The Xon/Xoff limits stay the driver's: the owner's apply when set while
+  // the port is open.
+  DCB dcb;
+  if (!ChangeDcb(
+          [this](DCB& d) {
+            for (TCommProperty p :
+                 {TCommProperty::BaudRate, TCommProperty::Parity, TCommProperty::DataBits,
+                  TCommProperty::StopBits, TCommProperty::Flags}) {
+              PutInDcb(d, p);
+            }
+          },
+          dcb) &&
+      dcb.DCBlength != 0) {
+    // Refused as a whole (a member the driver does not support): the line
+    // settings alone, DTR and RTS on, no handshake, no abort on error.
     for (TCommProperty p : {TCommProperty::BaudRate, TCommProperty::Parity, TCommProperty::DataBits,
-                            TCommProperty::StopBits, TCommProperty::Flags, TCommProperty::XonLim,
-                            TCommProperty::XoffLim}) {
+                            TCommProperty::StopBits}) {
       PutInDcb(dcb, p);
     }
-  });
+    PutFlagWord(dcb, comm32::kLineOnlyFlagWord);
+    if (GiveDcb(dcb)) WriteCommsLog("Port set up with the line settings only.");
+  }
   SetCommMask(FCommFile, comm32::CommEventMask(FEvents));
 }
 
@@ -312,10 +414,8 @@ void TComm32::StartWorkers() {
 
 template <class Thread>
 void TComm32::StopThread(std::unique_ptr<Thread>& thread, const char* notExiting,
-                         const std::shared_ptr<void>& handles, ULONGLONG deadline) {
-  const ULONGLONG now = GetTickCount64();
-  const DWORD left = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
-  if (thread->WaitFor(left) != WAIT_TIMEOUT) {
+                         const std::shared_ptr<void>& handles) {
+  if (thread->WaitFor(comm32::kThreadStopWaitMs) != WAIT_TIMEOUT) {
     thread.reset();
     return;
   }
@@ -330,7 +430,7 @@ void TComm32::StopThread(std::unique_ptr<Thread>& thread, const char* notExiting
   TCommThread::Abandon(std::move(thread), handles);
 }
 
-void TComm32::CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG deadline) {
+void TComm32::CloseReadThread(const std::shared_ptr<void>& handles) {
   if (!FReadThread && !FCommReadThread) return;
   WriteCommsLog("Closing Read Thread ");
   if (FCommReadThread) FCommReadThread->FRunState = 0;
@@ -340,21 +440,26 @@ void TComm32::CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG de
   PurgeComm(FCommFile, PURGE_RXABORT | PURGE_RXCLEAR);
   const char notExiting[] = "Read thread not exiting.  Terminating it.";
   if (FReadThread) {
-    StopThread(FReadThread, notExiting, handles, deadline);
+    StopThread(FReadThread, notExiting, handles);
   } else {
-    StopThread(FCommReadThread, notExiting, handles, deadline);
+    StopThread(FCommReadThread, notExiting, handles);
   }
 }
 
-void TComm32::CloseWriteThread(const std::shared_ptr<void>& handles, ULONGLONG deadline) {
+void TComm32::CloseWriteThread(const std::shared_ptr<void>& handles) {
   if (!FWriteThread) return;
   WriteCommsLog("Closing Write Thread");
   SetEvent(FCloseEvent);
   PurgeComm(FCommFile, PURGE_TXABORT | PURGE_TXCLEAR);
-  StopThread(FWriteThread, "Write thread not exiting.  Terminating it.", handles, deadline);
+  StopThread(FWriteThread, "Write thread not exiting.  Terminating it.", handles);
 }
 
 void TComm32::ClosePort() {
+  if (FPendingOpen) {
+    // Abandoned: a handle that still comes is closed by the open's thread.
+    KillTimer(FWindowHandle, kOpenTimer);
+    FPendingOpen.reset();
+  }
   if (FCommFile == nullptr) return;
   WriteCommsLog("Stopping the Comm");
   ReleasePort();
@@ -364,17 +469,15 @@ void TComm32::ClosePort() {
 // Stops the threads and gives back the handles that an opening took.
 void TComm32::ReleasePort() {
   {
-    // One limit for both threads: the owner's thread never waits longer.
-    const ULONGLONG deadline = GetTickCount64() + comm32::kThreadStopWaitMs;
+    // Each thread is waited for at most kThreadStopWaitMs.
     const std::shared_ptr<void> handles = std::make_shared<TOpeningHandles>(FCommFile, FCloseEvent);
-    CloseReadThread(handles, deadline);
-    CloseWriteThread(handles, deadline);
+    CloseReadThread(handles);
+    CloseWriteThread(handles);
   }
+  // Blocks already posted stay queued: they reach OnReceiveData unless the
+  // next opening comes first.
   FCloseEvent = nullptr;
   FCommFile = nullptr;
-  // What the port delivered is not handed to the next opening.
-  DiscardReceivedData();
-  ++FOpening;
 }
 
 void TComm32::DiscardReceivedData() {
@@ -429,9 +532,11 @@ void TComm32::PropertyChanged(TCommProperty which) {
     case TCommProperty::WriteBufferSize:
       SetupComm(FCommFile, FReadBufferSize, FWriteBufferSize);
       break;
-    default:
-      ChangeDcb([this, which](DCB& d) { PutInDcb(d, which); });
+    default: {
+      DCB dcb;
+      ChangeDcb([this, which](DCB& d) { PutInDcb(d, which); }, dcb);
       break;
+    }
   }
 }
 
@@ -444,12 +549,13 @@ void TComm32::PutInDcb(DCB& d, TCommProperty which) const {
   if (which == P::StopBits) d.StopBits = comm32::StopBitsValue(FStopBits);
   if (which == P::XonLim) d.XonLim = FXonLim;
   if (which == P::XoffLim) d.XoffLim = FXoffLim;
-  if (which == P::Flags) {
-    // The flag word is the 32-bit word after BaudRate.
-    const DWORD word = comm32::DcbFlagWord(FFlags);
-    std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
-                sizeof word);
-  }
+  if (which == P::Flags) PutFlagWord(d, comm32::DcbFlagWord(FFlags));
+}
+
+// The flag word is the 32-bit word after BaudRate.
+void TComm32::PutFlagWord(DCB& d, DWORD word) {
+  std::memcpy(reinterpret_cast<char*>(&d) + offsetof(DCB, BaudRate) + sizeof(DWORD), &word,
+              sizeof word);
 }
 
 void TComm32::DoReceiveData(const void* Buffer, std::uint16_t BufferLength) {
@@ -470,18 +576,22 @@ void TComm32::HandlerFailed(const char* message) {
 
 LRESULT CALLBACK TComm32::CommWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* self = reinterpret_cast<TComm32*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (message != WM_COMMDATA && message != WM_REQUESTHANGUP) {
+  const bool openEnded = (message == kWmOpenDone) || (message == WM_TIMER && wParam == kOpenTimer);
+  if (message != WM_COMMDATA && message != WM_REQUESTHANGUP && !openEnded) {
     return DefWindowProcA(hwnd, message, wParam, lParam);
   }
-  // A block is freed whatever the handler does; one posted for an opening
-  // that has been closed is only freed.
+  // A block is freed whatever the handler does; one posted for an earlier
+  // opening than the last is only freed.
   struct TBlock {
     HLOCAL h;
     ~TBlock() { LocalFree(h); }
   } block{message == WM_COMMDATA ? reinterpret_cast<HLOCAL>(lParam) : nullptr};
   if (self == nullptr) return 0;
   try {
-    if (message == WM_REQUESTHANGUP) {
+    if (openEnded) {
+      // A tag of an earlier, abandoned open is passed over.
+      if (message == WM_TIMER || wParam == self->FOpenTag) self->FinishOpen();
+    } else if (message == WM_REQUESTHANGUP) {
       self->DoRequestHangup();
     } else if (HIWORD(wParam) == self->FOpening) {
       self->DoReceiveData(block.h, LOWORD(wParam));

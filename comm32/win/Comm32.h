@@ -7,9 +7,11 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "comm32/CommPort.h"
 #include "comm32/win/CommThreads.h"
+#include "comm32/win/DeviceOpen.h"
 
 class TComm32 : public TCommPort {
  public:
@@ -21,6 +23,12 @@ class TComm32 : public TCommPort {
   void ClosePort() override;
   bool WritePort(const void* Buffer, std::uint16_t Length) override;
   bool PurgeInput() override;
+  // The device opens on a thread of its own while the owner's thread runs
+  // on; OnOpenDone comes through the hidden window, at the latest
+  // kPortOpenLimitMs after the start (a device not open by then counts as one
+  // that cannot be opened).
+  void BeginOpenPort() override;
+  bool OpenPending() const override { return FPendingOpen != nullptr; }
 
   // Which receive thread runs (for diagnostics and tests). The applet only
   // ever runs the overlapped TReadThread (SLevel 0); blocking mode and
@@ -44,9 +52,15 @@ class TComm32 : public TCommPort {
   struct TTestSeams {
     TWorker refusedThread = TWorker::None;  // creating this thread fails
     DWORD openDelayMs = 0;                  // the device takes this long to open
-    // Sees each DCB given to the port (OpenPort gives one), and whether it
-    // was taken.
+    TPort slowPort = tptNone;               // ... only this one (tptNone: every port)
+    // Opening these ports fails with ERROR_ACCESS_DENIED, as when another
+    // program holds them.
+    std::vector<TPort> heldPorts;
+    // Sees each DCB given to the port (OpenPort gives one, and a second when
+    // the first is refused), and whether it was taken.
     std::function<void(const DCB& given, bool accepted)> dcbGiven;
+    // The driver refuses this many DCBs before it takes any.
+    int refusedDcbs = 0;
   };
   void SetTestSeams(TTestSeams seams) { FSeams = std::move(seams); }
 
@@ -58,22 +72,29 @@ class TComm32 : public TCommPort {
   void DoReceiveData(const void* Buffer, std::uint16_t BufferLength);
   void DoRequestHangup();
   void HandlerFailed(const char* message);
-  // ClosePort's halves. Each waits for its thread until the deadline and
-  // leaves behind a thread that has not ended by then, with its share of
-  // the opening's handles.
-  void CloseReadThread(const std::shared_ptr<void>& handles, ULONGLONG deadline);
-  void CloseWriteThread(const std::shared_ptr<void>& handles, ULONGLONG deadline);
+  // ClosePort's halves. Each waits for its thread at most
+  // kThreadStopWaitMs and leaves behind a thread that has not ended by then,
+  // with its share of the opening's handles.
+  void CloseReadThread(const std::shared_ptr<void>& handles);
+  void CloseWriteThread(const std::shared_ptr<void>& handles);
   template <class Thread>
   void StopThread(std::unique_ptr<Thread>& thread, const char* notExiting,
-                  const std::shared_ptr<void>& handles, ULONGLONG deadline);
+                  const std::shared_ptr<void>& handles);
   void DiscardReceivedData();
   template <class Thread>
   void StartThread(Thread& thread, int priority);
+  bool GiveDcb(DCB& dcb);
   template <class Change>
-  void ChangeDcb(Change change);
+  bool ChangeDcb(Change change, DCB& dcb);
   void PutInDcb(DCB& dcb, TCommProperty which) const;
+  static void PutFlagWord(DCB& dcb, DWORD word);
   void SetUpPort();
   bool CreateWorker(TCommThread& thread, TWorker which);
+  comm32::TOpenSeams OpenSeams() const;
+  // Makes the port of an ended open the component's: checks and sets it up,
+  // starts the threads. False (or ECommsError) when it cannot serve.
+  bool TakeDevice(const comm32::TDeviceOpen& device);
+  void FinishOpen();
   void StartWorkers();
   void ReleasePort();
 
@@ -83,8 +104,12 @@ class TComm32 : public TCommPort {
   std::unique_ptr<TReadThread> FReadThread;
   std::unique_ptr<TWriteThread> FWriteThread;
   std::unique_ptr<CommReadThread> FCommReadThread;
-  // Counts closings; blocks posted for an earlier opening are dropped.
+  // Counts openings; a block posted for an earlier one is dropped (one of
+  // the last opening is delivered, also after ClosePort).
   std::uint16_t FOpening = 0;
   THandlerErrorHook FHandlerErrorHook;
   TTestSeams FSeams;
+  // The open begun by BeginOpenPort, until it ends or is abandoned.
+  std::unique_ptr<comm32::TPendingOpen> FPendingOpen;
+  WPARAM FOpenTag = 0;
 };

@@ -13,6 +13,8 @@ const char kInvalidHandleLine[] =
 std::atomic<comm32::TPortEventWaits> gPortEventWaits{comm32::TPortEventWaits::Auto};
 std::atomic<comm32::TAbortSeam> gAbortSeam{nullptr};
 std::atomic<comm32::TThreadEndSeam> gThreadEndSeam{nullptr};
+std::atomic<comm32::TLineErrorSeam> gLineErrorSeam{nullptr};
+std::atomic<comm32::TPostSeam> gPostSeam{nullptr};
 
 bool AbortedBySeam(comm32::TPortOperation operation) {
   const comm32::TAbortSeam seam = gAbortSeam.load();
@@ -55,9 +57,25 @@ void TCommThread::Abandon(std::unique_ptr<TCommThread> thread, std::shared_ptr<v
   if (t->FEnd.exchange(kAbandoned) == kEnded) delete t;
 }
 
+// A queue that is full (ERROR_NOT_ENOUGH_QUOTA) is tried again after a pause
+// until it takes the block or the thread is told to stop, so no received byte
+// is lost to a busy owner.
 BOOL TCommThread::PostCommData(void* block, DWORD count) {
-  return PostMessageA(FNotifyWindow, WM_COMMDATA, MAKEWPARAM(count, FOpening),
-                      reinterpret_cast<LPARAM>(block));
+  for (;;) {
+    const comm32::TPostSeam seam = gPostSeam.load();
+    if (seam != nullptr && seam()) {
+      SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    } else if (PostMessageA(FNotifyWindow, WM_COMMDATA, MAKEWPARAM(count, FOpening),
+                            reinterpret_cast<LPARAM>(block))) {
+      return TRUE;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_INVALID_WINDOW_HANDLE ||
+        WaitForSingleObject(FCloseEvent, comm32::kPostRetryPauseMs) != WAIT_TIMEOUT) {
+      SetLastError(error);
+      return FALSE;
+    }
+  }
 }
 
 BOOL TCommThread::PostHangupRequest() {
@@ -80,29 +98,61 @@ bool TCommThread::ClearLineErrors(DWORD& errors) {
   if (!ClearCommError(FCommFile, &errors, nullptr)) {
     return PortCallFailed(GetLastError(), "ClearCommError: ");
   }
-  if (errors == 0) return true;
-  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, 256));
-  if (block == nullptr) {
-    LogLastError(GetLastError(), "LocalAlloc: ");
-    return false;
-  }
-  PostLineErrors(block, errors);
+  NoteLineErrors(errors);
   return true;
 }
 
-void TCommThread::PostLineErrors(char* block, DWORD errors) {
-  const std::string text = comm32::CommErrorEventText(errors);
+void TCommThread::NoteLineErrors(DWORD errors) {
+  FHeldErrors |= errors;
+  PostHeldLineErrors();
+}
+
+DWORD TCommThread::HeldLineErrorsDueIn() const {
+  if (FHeldErrors == 0) return INFINITE;
+  const ULONGLONG since = GetTickCount64() - FLastNotice;
+  return !FNoticePosted || since >= comm32::kLineErrorNoticeMs
+             ? 0
+             : static_cast<DWORD>(comm32::kLineErrorNoticeMs - since);
+}
+
+void TCommThread::PostHeldLineErrors() {
+  if (HeldLineErrorsDueIn() != 0) return;
+  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, 256));
+  if (block == nullptr) {
+    // Kept for the next notice.
+    LogLastError(GetLastError(), "LocalAlloc: ");
+    return;
+  }
+  const std::string text = comm32::CommErrorEventText(FHeldErrors);
   const DWORD length = static_cast<DWORD>(text.size() < 255 ? text.size() : 255);
   std::memcpy(block, text.data(), length);
+  FHeldErrors = 0;
+  FNoticePosted = true;
+  FLastNotice = GetTickCount64();
   if (!PostCommData(block, length)) LocalFree(block);
 }
 
 bool TCommThread::RecoverAbortedOperation() {
+  if (++FAbortsInRow > comm32::kAbortRetryLimit) {
+    WriteCommsLog("Aborted by line errors too often; giving up.");
+    return false;
+  }
   WriteCommsLog("Aborted by a line error; issued again.");
   DWORD errors = 0;
   if (!ClearLineErrors(errors)) return false;
   WaitForSingleObject(FCloseEvent, comm32::kAbortRetryPauseMs);
   return true;
+}
+
+bool TCommThread::SetPortMask(DWORD mask) {
+  for (;;) {
+    if (SetCommMask(FCommFile, mask)) return true;
+    const DWORD error = GetLastError();
+    if (!IsLineErrorAbort(error) || !RecoverAbortedOperation()) {
+      SetLastError(error);
+      return false;
+    }
+  }
 }
 
 namespace comm32 {
@@ -203,8 +253,21 @@ BOOL IssueWrite(HANDLE file, const void* data, DWORD size, DWORD* count, OVERLAP
   return WriteFile(file, data, size, count, ov);
 }
 
+BOOL IssueWaitCommEvent(HANDLE file, DWORD* mask, OVERLAPPED* ov, DWORD& injected) {
+  const TLineErrorSeam seam = gLineErrorSeam.load();
+  injected = seam != nullptr ? seam() : 0;
+  if (injected != 0) {
+    *mask = EV_ERR;
+    return TRUE;
+  }
+  if (AbortedBySeam(TPortOperation::CommEvent)) return FALSE;
+  return WaitCommEvent(file, mask, ov);
+}
+
 void SetPortEventWaits(TPortEventWaits waits) { gPortEventWaits.store(waits); }
 void SetAbortSeam(TAbortSeam seam) { gAbortSeam.store(seam); }
 void SetThreadEndSeam(TThreadEndSeam seam) { gThreadEndSeam.store(seam); }
+void SetLineErrorSeam(TLineErrorSeam seam) { gLineErrorSeam.store(seam); }
+void SetPostSeam(TPostSeam seam) { gPostSeam.store(seam); }
 
 }  // namespace comm32

@@ -66,13 +66,17 @@ class TCommThread {
   // asked, "Closing TAPI" and a hang-up request. Always false.
   bool PortCallFailed(DWORD error, const char* prefix,
                       TAfterFailure after = TAfterFailure::Nothing);
-  // Reads and clears the port's error word (ClearCommError) and posts the
-  // "Comm Event: ..." text when a line error is set. False (logged) when the
-  // word cannot be read or the text gets no block.
+  // Reads and clears the port's error word (ClearCommError) and notes the
+  // line errors in it. False (logged) when the word cannot be read.
   bool ClearLineErrors(DWORD& errors);
-  // Writes the line-error text into block (256 bytes) and posts it; the
-  // block is freed when the post fails.
-  void PostLineErrors(char* block, DWORD errors);
+  // Line errors are gathered (their bits ORed) and posted as one "Comm
+  // Event: ..." text at most every kLineErrorNoticeMs, so that a line full
+  // of errors cannot flood the owner's queue.
+  void NoteLineErrors(DWORD errors);
+  // Posts the errors gathered if their time has come.
+  void PostHeldLineErrors();
+  // Milliseconds until the errors gathered may be posted; INFINITE if none.
+  DWORD HeldLineErrorsDueIn() const;
   // A read or write that ended with ERROR_OPERATION_ABORTED while no stop
   // was asked for: with the DCB's fAbortOnError set, the driver aborts every
   // read and write once a line error occurs and takes no other until the
@@ -82,8 +86,14 @@ class TCommThread {
   }
   // Clears and reports that error and pauses briefly, so that a line that
   // keeps failing cannot spin the thread. True: issue the operation again
-  // (the caller's own stop test follows).
+  // (the caller's own stop test follows). False after kAbortRetryLimit
+  // aborts in a row, or when the error cannot be cleared: the caller then
+  // fails as for any other error.
   bool RecoverAbortedOperation();
+  // An operation completed: the count of aborts in a row starts again.
+  void OperationCompleted() { FAbortsInRow = 0; }
+  // SetCommMask, issued again after an abort by a line error.
+  bool SetPortMask(DWORD mask);
 
  private:
   static DWORD WINAPI ThreadProc(void* self);
@@ -94,6 +104,10 @@ class TCommThread {
   std::atomic<bool> FTerminated{false};
   std::atomic<int> FEnd{kRunning};
   std::shared_ptr<void> FKeep;
+  unsigned FAbortsInRow = 0;
+  DWORD FHeldErrors = 0;
+  ULONGLONG FLastNotice = 0;
+  bool FNoticePosted = false;
 };
 
 class TWriteThread : public TCommThread {
@@ -136,7 +150,8 @@ class TReadThread : public TCommThread {
   bool SetupReadEvent(TState& s);
   bool HandleReadEvent(TState& s);
   bool SetupCommEvent(TState& s);
-  bool HandleCommEvent(TState& s, bool fromOverlapped);
+  // injected: line errors a test seam adds to the port's.
+  bool HandleCommEvent(TState& s, bool fromOverlapped, DWORD injected = 0);
   // SetupCommEvent where the port's events are polled.
   bool CheckLineErrors(TState& s);
   bool DeliverReceivedData(const char* buffer, DWORD count);
@@ -196,10 +211,22 @@ bool WaitPortEvent(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& mask);
 
 // The pause before an operation that a line error aborted is issued again.
 constexpr DWORD kAbortRetryPauseMs = 20;
+// Aborts in a row after which a thread gives up on the port and asks its
+// owner to hang up.
+constexpr unsigned kAbortRetryLimit = 10;
+// At most one line-error notice per this many milliseconds.
+constexpr DWORD kLineErrorNoticeMs = 20;
+// The pause before a post that the owner's queue refused (it is full:
+// ERROR_NOT_ENOUGH_QUOTA) is tried again.
+constexpr DWORD kPostRetryPauseMs = 10;
 
 // ReadFile and WriteFile of the worker threads, through the abort seam below.
 BOOL IssueRead(HANDLE file, void* buffer, DWORD size, DWORD* count, OVERLAPPED* ov);
 BOOL IssueWrite(HANDLE file, const void* data, DWORD size, DWORD* count, OVERLAPPED* ov);
+// WaitCommEvent of TReadThread's pending comm-event wait, through the abort
+// seam and the line-error seam below. injected: the line errors the seam
+// made happen (the call then counts as completed with EV_ERR).
+BOOL IssueWaitCommEvent(HANDLE file, DWORD* mask, OVERLAPPED* ov, DWORD& injected);
 
 // Test seams, for what Wine cannot show.
 //
@@ -211,9 +238,20 @@ void SetPortEventWaits(TPortEventWaits waits);
 // Asked before each overlapped read of TReadThread and each write of
 // TWriteThread; true fails that call at once with ERROR_OPERATION_ABORTED,
 // as a driver does while a line error holds a port with fAbortOnError set.
-enum class TPortOperation { Read, Write };
+enum class TPortOperation { Read, Write, CommEvent };
 using TAbortSeam = bool (*)(TPortOperation operation);
 void SetAbortSeam(TAbortSeam seam);
+
+// Asked before each pending comm-event wait of TReadThread is issued; a
+// non-zero result is a line error (CE_* bits) that occurred just then, as a
+// device sending at another speed makes one per character.
+using TLineErrorSeam = DWORD (*)();
+void SetLineErrorSeam(TLineErrorSeam seam);
+
+// Asked before each post of a worker thread to the owner's window; true
+// fails it with ERROR_NOT_ENOUGH_QUOTA, as a full message queue does.
+using TPostSeam = bool (*)();
+void SetPostSeam(TPostSeam seam);
 
 // Runs on each worker thread after its body has returned, before the thread
 // counts as ended. A hook that blocks plays a thread held in a driver that

@@ -37,7 +37,11 @@ void TReadThread::Execute() {
   if (StartOperations(s)) {
     const HANDLE handles[3] = {FCloseEvent, s.commOv.hEvent, s.readOv.hEvent};
     for (;;) {
-      const DWORD r = WaitForMultipleObjects(3, handles, FALSE, INFINITE);
+      const DWORD r = WaitForMultipleObjects(3, handles, FALSE, HeldLineErrorsDueIn());
+      if (r == WAIT_TIMEOUT) {
+        PostHeldLineErrors();
+        continue;
+      }
       if (r == WAIT_FAILED) {
         Report("Read WAIT_FAILED: ");
         PostHangupRequest();
@@ -78,7 +82,7 @@ bool TReadThread::StartOperations(TState& s) {
   const char* failed = nullptr;
   if (s.readOv.hEvent == nullptr || s.commOv.hEvent == nullptr) {
     failed = "Unable to CreateEvent: ";
-  } else if (!SetCommMask(FCommFile, EV_RXCHAR | EV_ERR)) {
+  } else if (!SetPortMask(EV_RXCHAR | EV_ERR)) {
     failed = "Unable to SetCommMask: ";
   } else if (!SetupCommEvent(s)) {
     failed = "Unable to SetupCommEvent1: ";
@@ -132,6 +136,7 @@ bool TReadThread::SetupReadEvent(TState& s) {
     if (StopRequested()) return false;
     s.count = 0;
     if (comm32::IssueRead(FCommFile, s.buffer, comm32::kReceiveBufferSize, &s.count, &s.readOv)) {
+      OperationCompleted();
       WriteCommsLog("Data waiting for ReadFile: ");
       if (!DeliverReceivedData(s.buffer, s.count)) return false;
       continue;
@@ -140,10 +145,7 @@ bool TReadThread::SetupReadEvent(TState& s) {
     if (error == ERROR_IO_PENDING) {
       return Outstanding(s.readPending, "Waiting for data from comm connection.");
     }
-    if (IsLineErrorAbort(error)) {
-      if (!RecoverAbortedOperation()) return false;
-      continue;
-    }
+    if (IsLineErrorAbort(error) && RecoverAbortedOperation()) continue;
     return PortCallFailed(error, "Unexpected ReadFile error: ", TAfterFailure::HangUp);
   }
 }
@@ -151,13 +153,15 @@ bool TReadThread::SetupReadEvent(TState& s) {
 bool TReadThread::HandleReadEvent(TState& s) {
   s.readPending = false;
   if (GetOverlappedResult(FCommFile, &s.readOv, &s.count, FALSE)) {
+    OperationCompleted();
     return DeliverReceivedData(s.buffer, s.count);
   }
   const DWORD error = GetLastError();
   if (IsLineErrorAbort(error)) {
     // What the read took before the abort is delivered; the next read is
     // started as after any other.
-    return DeliverReceivedData(s.buffer, s.count) && RecoverAbortedOperation();
+    if (!DeliverReceivedData(s.buffer, s.count)) return false;
+    if (RecoverAbortedOperation()) return true;
   }
   return PortCallFailed(error,
                         "Unexpected GetOverlappedResult Read Error: ", TAfterFailure::HangUp);
@@ -168,9 +172,11 @@ bool TReadThread::SetupCommEvent(TState& s) {
   for (;;) {
     if (StopRequested()) return false;
     s.mask = 0;
-    if (WaitCommEvent(FCommFile, &s.mask, &s.commOv)) {
+    DWORD injected = 0;
+    if (comm32::IssueWaitCommEvent(FCommFile, &s.mask, &s.commOv, injected)) {
+      if (injected == 0) OperationCompleted();
       WriteCommsLog("Event (Error) waiting before WaitCommEvent.");
-      if (!HandleCommEvent(s, false)) return false;
+      if (!HandleCommEvent(s, false, injected)) return false;
       if ((s.mask & EV_ERR) == 0) {
         // A wait that ends at once without a line error (a port that
         // reports queued bytes again and again) is renewed after the next
@@ -184,41 +190,39 @@ bool TReadThread::SetupCommEvent(TState& s) {
     if (error == ERROR_IO_PENDING) {
       return Outstanding(s.commPending, "Waiting for a CommEvent (Error) to occur.");
     }
+    if (IsLineErrorAbort(error) && RecoverAbortedOperation()) continue;
     return PortCallFailed(error, "Unexpected WaitCommEvent error: ");
   }
 }
 
-bool TReadThread::HandleCommEvent(TState& s, bool fromOverlapped) {
-  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, 256));
-  if (block == nullptr) {
-    Report("LocalAlloc: ");
-    return false;
-  }
+bool TReadThread::HandleCommEvent(TState& s, bool fromOverlapped, DWORD injected) {
   if (fromOverlapped) {
     s.commPending = false;
     DWORD unused = 0;
-    if (!GetOverlappedResult(FCommFile, &s.commOv, &unused, FALSE)) {
+    if (GetOverlappedResult(FCommFile, &s.commOv, &unused, FALSE)) {
+      OperationCompleted();
+    } else {
       const DWORD error = GetLastError();
       if (error != ERROR_OPERATION_ABORTED) {
-        LocalFree(block);
         return PortCallFailed(error, "Unexpected GetOverlappedResult for WaitCommEvent: ");
       }
-      // The wait ended without an event.
+      // The wait ended without an event; one that a line error aborted
+      // counts as an aborted read does.
+      if (IsLineErrorAbort(error) && !RecoverAbortedOperation()) {
+        return PortCallFailed(error, "Unexpected GetOverlappedResult for WaitCommEvent: ");
+      }
       s.mask = 0;
     }
   }
   if (s.mask & EV_ERR) {
     DWORD errors = 0;
     if (!ClearCommError(FCommFile, &errors, nullptr)) {
-      const DWORD error = GetLastError();
-      LocalFree(block);
-      return PortCallFailed(error, "ClearCommError: ");
+      return PortCallFailed(GetLastError(), "ClearCommError: ");
     }
-    PostLineErrors(block, errors);
+    NoteLineErrors(errors | injected);
     return true;
   }
   WriteCommsLog(("comm event " + std::to_string(s.mask)).c_str());
-  LocalFree(block);
   return true;
 }
 

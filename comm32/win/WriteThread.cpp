@@ -102,7 +102,12 @@ bool TWriteThread::TransmitBuffer(OVERLAPPED& ov, const char* block, DWORD count
     if (end == TWriteEnd::Failed) return false;
     remaining -= written;
     offset += written;
-    if (end == TWriteEnd::Aborted && !RecoverAbortedOperation()) return false;
+    if (end == TWriteEnd::Completed) {
+      OperationCompleted();
+    } else if (!RecoverAbortedOperation()) {
+      return PortCallFailed(ERROR_OPERATION_ABORTED, "Error to writing to CommFile",
+                            TAfterFailure::ClosingTapi);
+    }
     if (remaining == 0) return true;
     // A stop between two parts ends the block too.
     if (StopRequested()) return false;

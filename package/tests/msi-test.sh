@@ -13,11 +13,18 @@
 # CTYSET2_MODEMSIM, CTYSET2_WIN64_TREE, CTYSET2_WIN32_TREE, CTYSET2_VERSION,
 # CTYSET2_OLDER_VERSION, CTYSET2_UPGRADE_CODE, WINDRES. The Wine tests of the
 # x86 package exit 77 (skipped) where this machine cannot run 32-bit programs.
+# Packages made elsewhere (signed ones): CTYSET2_PACKAGES_DIR holds them,
+# CTYSET2_WIN64_FILES and CTYSET2_WIN32_FILES the DLLs they were made of (in
+# the trees' layout), CTYSET2_PREFIX_TAG tells their prefixes apart.
 set -euo pipefail
 scenario=${1:?usage: msi-test.sh static|install|upgrade x64|x86} arch=${2:?flavour missing}
 build=$CTYSET2_BUILD src=$CTYSET2_SOURCE version=$CTYSET2_VERSION older=$CTYSET2_OLDER_VERSION
-msi=$build/ctyset2-$version-$arch.msi
-older_msi=$build/older/ctyset2-$older-$arch.msi
+packages=${CTYSET2_PACKAGES_DIR:-$build}
+msi=$packages/ctyset2-$version-$arch.msi
+older_msi=$packages/older/ctyset2-$older-$arch.msi
+files64=${CTYSET2_WIN64_FILES:-$CTYSET2_WIN64_TREE}
+files32=${CTYSET2_WIN32_FILES:-$CTYSET2_WIN32_TREE}
+prefix_name=$arch-$scenario${CTYSET2_PREFIX_TAG:+-$CTYSET2_PREFIX_TAG}
 product_name="Tarn Regional Settings"
 publisher=Tarn
 
@@ -40,14 +47,14 @@ expect_property() {
   [[ "$got" == "$3" ]] || fail "$(basename "$1"): $2 is '$got', expected '$3'"
 }
 
-# Where the package puts each build: "<system directory> <build tree>".
+# Where the package puts each build: "<system directory> <its files>".
 # The flavour of Windows and the build tree of its programs.
 if [[ $arch == x64 ]]; then
-  placements=("system32 $CTYSET2_WIN64_TREE" "syswow64 $CTYSET2_WIN32_TREE")
+  placements=("system32 $files64" "syswow64 $files32")
   folders=(System64Folder SystemFolder)
   wine_arch=win64 tree=$CTYSET2_WIN64_TREE
 else
-  placements=("system32 $CTYSET2_WIN32_TREE")
+  placements=("system32 $files32")
   folders=(SystemFolder)
   wine_arch=win32 tree=$CTYSET2_WIN32_TREE
 fi
@@ -131,9 +138,9 @@ static_checks() {
 # --- Wine -----------------------------------------------------------------
 
 start_prefix() {
-  bash "$src/cmake/wine-harness.sh" fresh "$wine_arch" "$build" "$arch-$scenario" || exit
+  bash "$src/cmake/wine-harness.sh" fresh "$wine_arch" "$build" "$prefix_name" || exit
   # shellcheck source=/dev/null
-  source "$build/prefixes/$arch-$scenario.env"
+  source "$build/prefixes/$prefix_name.env"
   trap 'wineserver -k 2>/dev/null || true' EXIT
   code=$(property "$msi" ProductCode)
   older_code=$(property "$older_msi" ProductCode)
@@ -217,7 +224,7 @@ install_scenario() {
   start_prefix
   if [[ $arch == x64 ]]; then
     step "the x86 package refuses 64-bit Windows"
-    expect_msiexec fail /i "$(winpath "$build/ctyset2-$version-x86.msi")"
+    expect_msiexec fail /i "$(winpath "$packages/ctyset2-$version-x86.msi")"
     expect_no_dll
   fi
 
@@ -272,7 +279,7 @@ upgrade_scenario() {
   expect_msiexec 0 /i "$(winpath "$older_msi")"
   expect_files ctyset2/older
   expect_entry "$older_code" "$older"
-  local edited=$build/prefixes/$arch-$scenario-edited.ini placement
+  local edited=$build/prefixes/$prefix_name-edited.ini placement
   cp "$src/data/Ctyset2.ini" "$edited"
   printf '\r\n[OWN MODEM 56K]\r\nCOUNT=1\r\nCTY1=Iceland,ICELAND,52\r\n' >>"$edited"
   for placement in "${placements[@]}"; do cp "$edited" "$(sysfile "${placement%% *}" Ctyset2.ini)"; done

@@ -10,6 +10,10 @@
 //   bool IsOpen();
 //   bool Await(const std::function<bool()>& done);  lets the port work
 //                                    until done() (true) or the rig gives up
+//   bool AwaitUndelivered();         true once the port has received bytes
+//                                    that it has not yet handed to
+//                                    OnReceiveData (the owner does nothing
+//                                    meanwhile)
 #pragma once
 
 #include <gtest/gtest.h>
@@ -105,6 +109,35 @@ TYPED_TEST_P(PortContract, AFailedOpeningLeavesNothingBehind) {
   }
 }
 
+// Bytes the port received before ClosePort still reach OnReceiveData, once
+// for every delivery; those not handed out before the next OpenPort never
+// do, so nothing of one opening reaches the next.
+TYPED_TEST_P(PortContract, BytesReceivedBeforeClosingAreDeliveredUntilTheNextOpening) {
+  TCommPort& port = this->rig.Port();
+  this->rig.Attach(1);
+  this->rig.Attach(2);
+  port.SetPort(tptOne);
+  ASSERT_TRUE(port.OpenPort());
+  ASSERT_TRUE(this->Write("AT\r"));
+  ASSERT_TRUE(this->rig.AwaitUndelivered());
+  EXPECT_EQ(this->received, "");
+  port.ClosePort();
+  EXPECT_TRUE(this->rig.Await([this] {
+    return this->received.find("\r\nOK\r\n") != std::string::npos;
+  })) << "a late delivery is still a delivery";
+
+  ASSERT_TRUE(port.OpenPort());
+  ASSERT_TRUE(this->Write("ATZ\r"));
+  ASSERT_TRUE(this->rig.AwaitUndelivered());
+  port.ClosePort();
+  port.SetPort(tptTwo);
+  ASSERT_TRUE(port.OpenPort());
+  EXPECT_TRUE(this->Answered("AT"));
+  EXPECT_EQ(this->received.find("ATZ"), std::string::npos) << this->received;
+  port.ClosePort();
+}
+
 REGISTER_TYPED_TEST_SUITE_P(PortContract, APortWithoutADeviceDoesNotOpen,
                             OpensOnceServesAndClosesForTheNextPort,
-                            AFailedOpeningLeavesNothingBehind);
+                            AFailedOpeningLeavesNothingBehind,
+                            BytesReceivedBeforeClosingAreDeliveredUntilTheNextOpening);

@@ -7,6 +7,7 @@
 #include <termios.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
@@ -27,11 +28,21 @@ struct TRun {
   double cpuSeconds = 0;
 };
 
+// The UUCP lock directory of the program under test (never /var/lock), set
+// once for every child before the first one starts.
+const std::string& LockDir() {
+  static const TempDir dir;
+  static const bool set = ::setenv("CTYSET2_LOCK_DIR", dir.path().c_str(), 1) == 0;
+  EXPECT_TRUE(set);
+  return dir.path();
+}
+
 // Runs ctyset2 with `args`; stdout and stderr are pipes (no terminal). With
-// `stopAfter`, SIGTERM asks it to stop after that time, once `beforeStop` has
-// looked at what it holds.
+// `stopAfter`, `stop` (Ctrl-C) asks it to stop after that time, once
+// `beforeStop` has looked at what it holds. Callable from several threads.
 TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milliseconds(0),
-            const std::function<void()>& beforeStop = nullptr) {
+            int stop = SIGINT, const std::function<void()>& beforeStop = nullptr) {
+  LockDir();
   TRun run;
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return run;
@@ -49,7 +60,7 @@ TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milli
   while ((fds[0].fd >= 0 || fds[1].fd >= 0) && Clock::now() < end) {
     if (stopAfter.count() && !stopped && Clock::now() - start >= stopAfter) {
       if (beforeStop) beforeStop();
-      ::kill(pid, SIGTERM);
+      ::kill(pid, stop);
       stopped = true;
     }
     if (::poll(fds, 2, 50) <= 0) continue;
@@ -143,6 +154,28 @@ const TCase kCases[] = {
      "B5",
      {"AT&V5"},
      {"AT%T19,0,4"}},
+    // "OK" to the country command, but the listing still names the USA.
+    {"SetKept",
+     {{TDevice::Modem, {"--keep-country"}}},
+     {"--json", "set", "Germany"},
+     6,
+     {R"j("country":"North America (USA)","code":"B5","previous_country":"North America (USA)",)j"
+      R"j("previous_code":"B5","result":"failed","message":" Modem Detect Error !!     ")j"},
+     "Detect ERROR.....",
+     "B5",
+     {"AT%T19,0,4", "AT&V5"},
+     {}},
+    // Echo off and numeric codes in the stored profile: found with the echo
+    // turned on, switched with verbose codes.
+    {"SetSwitchedEchoOffNumeric",
+     {{TDevice::Modem, {"--stored-echo-off", "--numeric-codes"}}},
+     {"set", "Germany"},
+     0,
+     {"Country: North America (USA) (B5) -> Germany (04)\n Modem reset OK !!     \n"},
+     "Modem reset OK!!",
+     "04",
+     {"ATE1", "ATE1V1", "AT%T19,0,4", "AT&V5"},
+     {"ATI9"}},
     {"SetCountryOfAnotherFamily",
      {{TDevice::Modem, {}}},
      {"--json", "set", "mexico"},
@@ -228,7 +261,8 @@ TOutcome RunCase(const TCase& c) {
   std::vector<std::unique_ptr<Sim>> sims;
   for (size_t i = 0; i < c.devices.size(); ++i) {
     const auto& [kind, options] = c.devices[i];
-    const std::string path = dir.path() + "/dev" + std::to_string(i);
+    // Names of their own: the cases run at once and share the lock directory.
+    const std::string path = dir.path() + "/" + c.name + std::to_string(i);
     o.paths.push_back(path);
     if (kind == TDevice::Modem || kind == TDevice::Silent) {
       std::vector<std::string> args = options;
@@ -394,7 +428,8 @@ TEST(CliInput, BadInputIsRefused) {
   };
   std::vector<std::future<TRun>> runs;
   for (const TRow& row : rows)
-    runs.push_back(std::async(std::launch::async, RunCli, row.args, milliseconds(0), nullptr));
+    runs.push_back(
+        std::async(std::launch::async, RunCli, row.args, milliseconds(0), SIGINT, nullptr));
   for (size_t i = 0; i < runs.size(); ++i) {
     const TRow& row = rows[i];
     const TRun run = runs[i].get();
@@ -426,8 +461,8 @@ TEST(CliInput, BadInputIsRefused) {
 }
 
 // While it talks to the modem the program holds the device for itself
-// (exclusive-use mark and lock) at 115200 8N1, raw. Stopped by a signal in the
-// middle of a scan, it lets go: no mark or lock is left behind.
+// (exclusive-use mark and flock) at 115200 8N1, raw. Stopped by Ctrl-C in the
+// middle of a scan, it lets go: no mark, flock or UUCP lock file is left behind.
 TEST(CliInput, StopLeavesTheDeviceFree) {
   TempDir dir;
   Sim modem({}, dir.path() + "/modem");
@@ -464,8 +499,9 @@ TEST(CliInput, StopLeavesTheDeviceFree) {
     ::close(fd);
   }
   const TRun run = RunCli({"--ini", CTYSET2_INI, "--port", modem.link(), "detect"},
-                          milliseconds(2000), whileHeld);
+                          milliseconds(2000), SIGINT, whileHeld);
   EXPECT_EQ(run.exit, 130) << run.err;
+  EXPECT_TRUE(std::filesystem::is_empty(LockDir())) << "a lock file is left in " << LockDir();
   EXPECT_NE(modem.State("commands"), "");  // it was talking to the modem
   const int fd = ::open(modem.link().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(fd, 0);
@@ -582,7 +618,8 @@ TEST(CliInput, JsonSaysAnyBytesTruly) {
   std::vector<std::future<TRun>> runs;
   for (TCheck& check : checks) {
     check.args.insert(check.args.begin(), {"--json", "--ini", iniPath});
-    runs.push_back(std::async(std::launch::async, RunCli, check.args, milliseconds(0), nullptr));
+    runs.push_back(
+        std::async(std::launch::async, RunCli, check.args, milliseconds(0), SIGINT, nullptr));
   }
   for (size_t i = 0; i < checks.size(); ++i) {
     const TRun run = runs[i].get();

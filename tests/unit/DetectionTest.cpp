@@ -2,6 +2,8 @@
 // evaluation and the end of the scan.
 #include "DialogFixture.h"
 
+#include <set>
+
 namespace {
 // Sending time of the ladder "AT", "ATZ", "ATI5", "ATH3", "AT&V5": 1 ms a
 // character.
@@ -125,8 +127,9 @@ TEST_F(DialogTest, ComWordBeginsTheScanAtThatPort) {
 TEST_F(DialogTest, ProbeAnsweredWithOkOrNoEchoIsNoRecognition) {
   FakeModem shortProbe;
   shortProbe.probe = "OK";
-  FakeModem noEcho;
+  FakeModem noEcho;  // its echo cannot be turned on
   noEcho.echo = false;
+  noEcho.overrides["ATE1"] = {{}, "ERROR"};
   port.Attach(1, shortProbe);
   port.Attach(2, noEcho);
   Open();
@@ -207,4 +210,189 @@ TEST_F(UnknownModemTest, SectionNameBeyondTheWrapIsNotFound) {
   Scan("MODEL 123456789 REVISION 7 FAKEMODEM");
   EXPECT_FALSE(form->DetectionSucceeded());
   EXPECT_EQ(form->Panel7.Caption, "MODEL 123456789 REVISION 7 ");
+}
+
+namespace {
+std::vector<int> TriedPorts(const FakePort& port) {
+  std::vector<int> tried;
+  for (const FakePort::Opening& o : port.openings) tried.push_back(o.port);
+  return tried;
+}
+}  // namespace
+
+// Past COM8 the scan walks the ports the system lists, in ascending order,
+// each probed as COM1 .. COM8 are; an unlisted port is never tried, and the
+// modem ends the scan as on COM1 .. COM8.
+TEST_F(SwitchTest, ListedPortsAboveCom8AreWalkedAfterCom8AndTheModemIsSwitched) {
+  FakeModem device;
+  device.identification = {"NO SUCH FAMILY"};
+  port.Attach(11, device);
+  port.Attach(12, modem);  // not listed
+  port.Attach(16, modem);  // listed, after the modem
+  modem.country = 4;
+  host.serialPorts = {16, 3, 15, 11, 257, 0, -1};
+  port.Attach(15, modem);
+  Open();
+  host.RunUntil(9 * 500 + 1);
+  EXPECT_EQ(Status(), "Detecting COM11...");
+  EXPECT_EQ(form->ComPort.Text(), "COM11");
+  host.RunFor(60000);
+  ASSERT_TRUE(form->DetectionSucceeded());
+  EXPECT_EQ(TriedPorts(port), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 11, 15}));
+  EXPECT_EQ(port.openings[9].at - port.openings[8].at, 5 * 800 + 2000 + 500 + kLadderSending);
+  EXPECT_EQ(form->ComboBox1.Text(), "Germany");
+  EXPECT_EQ(form->ComPort.Text(), "COM15");
+  EXPECT_EQ(port.Port(), static_cast<TPort>(15));
+  EXPECT_TRUE(host.messages.empty());
+  port.lines.clear();
+  Choose("Japan");
+  PressOk();
+  EXPECT_EQ(modem.country, 0u);
+  ASSERT_FALSE(port.lines.empty());
+  EXPECT_EQ(port.lines[0].port, 15);
+  EXPECT_EQ(host.messages.at(0).text, " Modem reset OK !!     ");
+}
+
+TEST_F(DialogTest, ListedPortsCostHalfASecondEachAndUnlistedOnesNothing) {
+  host.serialPorts = {15, 11};
+  Open();
+  host.RunFor(20000);
+  EXPECT_EQ(TriedPorts(port), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 11, 15}));
+  EXPECT_EQ(port.openings.back().at, 10 * 500u);
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, "No modem detect ??");
+  EXPECT_EQ(host.messages[0].at, 11 * 500u);
+}
+
+// COM=n begins the scan at port n, also above COM8; AUTOOFF still ends it
+// at its first step, listed ports or not.
+TEST_F(DialogTest, ScanStartsAtTheComWordAlsoAboveCom8) {
+  struct Row {
+    std::vector<std::string> words;
+    std::vector<int> tried;
+  };
+  const Row rows[] = {{{"COM=12"}, {12, 15}},
+                      {{"COM=13"}, {15}},
+                      {{"COM=7"}, {7, 8, 12, 15}},
+                      {{"AUTOOFF", "COM=12"}, {}}};
+  for (const Row& row : rows) {
+    port.openings.clear();
+    host.messages.clear();
+    host.closed = false;
+    host.serialPorts = {15, 12};
+    host.words = row.words;
+    Open();
+    host.RunFor(20000);
+    EXPECT_EQ(TriedPorts(port), row.tried) << row.words.back();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].text, "No modem detect ??");
+    CloseForm();
+  }
+}
+
+// A port another program holds is passed over like one that does not open,
+// and the failure names it on a line of its own.
+TEST_F(DialogTest, HeldPortsAreNamedAfterTheFailure) {
+  struct Row {
+    std::set<int> held;
+    bool unknownDevice;  // on COM5
+    const char* box;     // "" for none: the modem on COM6 is found
+  };
+  const Row rows[] = {
+      {{3}, false, "No modem detect ??\nCOM3 is in use by another program."},
+      {{3, 12}, true, "Modem type can not detect ??\nCOM3 and COM12 are in use by other programs."},
+      {{2, 3, 4}, false, "No modem detect ??\nCOM2, COM3 and COM4 are in use by other programs."},
+      {{}, false, "No modem detect ??"},
+      {{3}, true, ""},
+  };
+  for (const Row& row : rows) {
+    ResetDialogState();
+    FakePort held(clock);
+    FakeModem device;
+    device.identification = {"NO SUCH FAMILY"};
+    FakeModem modem;
+    Keys(modem);
+    if (row.unknownDevice) held.Attach(5, device);
+    if (*row.box == '\0') held.Attach(6, modem);
+    held.held = row.held;
+    host.serialPorts = {12};
+    host.messages.clear();
+    host.closed = false;
+    const VirtualClock::Ms start = clock.Now();
+    TForm1 form(host, held);
+    form.AttachTimers();
+    host.RunFor(40000);
+    if (*row.box == '\0') {
+      EXPECT_TRUE(host.messages.empty());
+      EXPECT_TRUE(form.DetectionSucceeded());
+    } else {
+      ASSERT_EQ(host.messages.size(), 1u);
+      EXPECT_EQ(host.messages[0].text, row.box);
+    }
+    EXPECT_EQ(held.openings.at(2).at - start, 1500u);  // a held port costs half a second
+    host.DestroyTimers();
+  }
+}
+
+// A device slow to open: the dialog runs on meanwhile (the animation, no
+// port step), the scan goes on when the opening ends, and an opening that
+// takes longer than kPortOpenLimitMs counts as a port that cannot be opened.
+TEST_F(DialogTest, SlowOpeningsHoldTheScanButNotTheDialog) {
+  FakeModem modem;
+  Keys(modem);
+  port.Attach(2, modem);
+  port.openTakes[2] = 3000;
+  Open();
+  host.RunUntil(2500);
+  EXPECT_TRUE(port.OpenPending());
+  EXPECT_FALSE(host.Armed(form->Timer1));
+  EXPECT_TRUE(host.Armed(form->Timer4));
+  const TBounds before = form->Image2.Bounds;
+  host.RunFor(100);
+  EXPECT_TRUE(form->Image2.Bounds.Left != before.Left || form->Image2.Bounds.Top != before.Top);
+  host.RunFor(60000);
+  EXPECT_TRUE(form->DetectionSucceeded());
+  ASSERT_EQ(port.openings.size(), 2u);
+  EXPECT_EQ(port.openings[1].at, 1000u + 3000u);
+
+  CloseForm();
+  ResetDialogState();
+  port.openings.clear();
+  port.openTakes[2] = 20000;
+  port.Attach(3, modem);
+  const VirtualClock::Ms start = clock.Now();
+  Open();
+  host.RunFor(60000);
+  EXPECT_EQ(TriedPorts(port), (std::vector<int>{1, 2, 3}));
+  EXPECT_FALSE(port.openings[1].opened);
+  EXPECT_EQ(port.openings[1].at - start, 1000u + comm32::kPortOpenLimitMs);
+  EXPECT_EQ(port.openings[2].at - start, 1000u + comm32::kPortOpenLimitMs + 500u);
+  EXPECT_TRUE(form->DetectionSucceeded());
+}
+
+TEST_F(DialogTest, CancelDuringASlowOpeningAbandonsIt) {
+  port.openTakes[2] = 20000;
+  Open();
+  host.RunUntil(2000);
+  ASSERT_TRUE(port.OpenPending());
+  form->CancelClick();
+  EXPECT_TRUE(host.closed);
+  CloseForm();
+  EXPECT_FALSE(port.OpenPending());
+  EXPECT_EQ(port.abandonedOpens, 1);
+  host.closed = false;
+  host.RunFor(30000);
+  EXPECT_EQ(port.openings.size(), 1u);  // COM1 only; COM2's never ended
+}
+
+// OK opens the port the same way: the script starts once it is open.
+TEST_F(SwitchTest, OkWaitsForASlowOpening) {
+  Detect(2);
+  Choose("Japan");
+  port.openTakes[2] = 3000;
+  PressOk();
+  ASSERT_FALSE(port.lines.empty());
+  EXPECT_GE(port.lines[0].at, okAt + 3000);
+  EXPECT_EQ(modem.country, 0u);
+  EXPECT_EQ(host.messages.at(0).text, " Modem reset OK !!     ");
 }

@@ -23,12 +23,14 @@ class SwitchTest : public DialogTest {
     modem.country = 0xB5;
   }
 
-  // Runs the scan to its end; forgets what was sent during it.
+  // Runs the scan to its end; forgets what was sent during it (keeping what
+  // the modem heard in detectionHeard).
   void Detect(int modemPort = 1) {
     port.Attach(modemPort, modem);
     Open();
     host.RunFor(60000);
     ASSERT_TRUE(form->DetectionSucceeded());
+    detectionHeard = modem.heard;
     modem.heard.clear();
     port.lines.clear();
   }
@@ -49,4 +51,5 @@ class SwitchTest : public DialogTest {
   }
 
   VirtualClock::Ms okAt = 0;
+  std::vector<std::string> detectionHeard;  // what the modem heard during Detect()
 };

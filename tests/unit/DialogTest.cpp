@@ -35,12 +35,18 @@ TEST_F(DialogTest, ParameterWordsIgnoreCase) {
   EXPECT_EQ(st.StartPort, 0);
 }
 
-TEST_F(DialogTest, ComWordOutsideOneToEightIsIgnored) {
-  for (const char* word : {"COM=0", "COM=9", "COM=", "COM=x", "COM=2x", "COM=-1", "COM= 2",
+TEST_F(DialogTest, ComWordOutsideOneTo256IsIgnored) {
+  for (const char* word : {"COM=0", "COM=257", "COM=", "COM=x", "COM=2x", "COM=-1", "COM= 2",
                            "COM=99999999999999999999"}) {
     host.words = {"COM=3", word};
     Open();
     EXPECT_EQ(st.StartPort, 3) << word;
+    CloseForm();
+  }
+  for (int port : {9, 12, 256}) {
+    host.words = {"COM=3", "COM=" + std::to_string(port)};
+    Open();
+    EXPECT_EQ(st.StartPort, port);
     CloseForm();
   }
 }

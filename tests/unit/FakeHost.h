@@ -26,6 +26,7 @@ class FakeHost : public IFormHost {
   TRegRead registryResult = TRegRead::Ok;
   std::string registryValue = "96";
   std::string systemDirectory = "C:\\WINDOWS\\SYSTEM32";
+  std::vector<int> serialPorts;  // what SerialPorts lists
   int screenWidth = 1024, screenHeight = 768;
   int windowLeft = 100, windowTop = 100;
   // Called while a message box is up (the box is dismissed when it returns).
@@ -70,6 +71,7 @@ class FakeHost : public IFormHost {
   }
   std::vector<std::string> CommandLineWords() override { return words; }
   std::string SystemDirectory() override { return systemDirectory; }
+  std::vector<int> SerialPorts() override { return serialPorts; }
   void GetScreenSize(int& width, int& height) override {
     width = screenWidth;
     height = screenHeight;

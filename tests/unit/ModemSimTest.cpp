@@ -232,6 +232,22 @@ TEST(ModemSim, FaultSwitches) {
     EXPECT_EQ(sim.State("country"), "B5\n");
   }
   {
+    // Echo off and numeric codes in the stored profile; OK to the country
+    // command, which it keeps. ATZ brings the stored settings back.
+    Sim sim({"--stored-echo-off", "--numeric-codes", "--keep-country"});
+    Port port(sim.link());
+    const std::string ident = "FAXLINK 336 V.34 Data/Fax Modem Rev 2.07\r\n0\r";
+    EXPECT_EQ(port.Ask("ATI5", ident), ident);
+    EXPECT_EQ(port.Ask("AT&V5X", "4\r"), "4\r");
+    EXPECT_EQ(port.Ask("ATE1V1", "\r\nOK\r\n"), "\r\nOK\r\n");
+    EXPECT_EQ(port.Ask("AT%T19,0,4", Ok("AT%T19,0,4")), Ok("AT%T19,0,4"));
+    EXPECT_EQ(sim.State("country"), "B5\n");
+    EXPECT_EQ(StatusLine(port, "ATI9"), "Country: USA");
+    EXPECT_EQ(port.Ask("ATZ", "ATZ\r0\r"), "ATZ\r0\r");
+    EXPECT_EQ(port.Ask("ATE1", "0\r"), "0\r");
+    EXPECT_EQ(port.Ask("ATV1", "ATV1\r\r\nOK\r\n"), "ATV1\r\r\nOK\r\n");
+  }
+  {
     Sim sim({"--all-error"});
     Port port(sim.link());
     for (const char* cmd : {"AT", "ATZ", "ATI5", "AT%T19,0,4"})

@@ -1,9 +1,16 @@
 // What the dialog tells the user, against what the modem really did: scans
 // with other devices ahead of the modem, and the modem's answer to the
 // country command.
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <memory>
 
 #include "DialogFixture.h"
+#include "comm32/CommsLog.h"
 
 namespace {
 
@@ -12,7 +19,7 @@ enum class Ahead {
   LateError,      // the same, answering only after its port was closed
   Silent,
   UnknownFamily,
-  EchoOff,  // of the known family, but without echo: not recognised
+  EchoOff,  // of the known family, but its echo cannot be turned on: not recognised
 };
 
 enum class Listing {
@@ -43,6 +50,7 @@ std::unique_ptr<FakeDevice> MakeDevice(Ahead kind) {
     case Ahead::EchoOff:
       device->identification = {"56K FAKEMODEM V1.0"};
       device->echo = false;
+      device->overrides["ATE1"] = {{}, "ERROR"};
       break;
     default:
       break;
@@ -70,8 +78,7 @@ TEST_P(ScanVerdictTest, ModemBehindOtherDevicesIsSwitchedAndTheVerdictIsTrue) {
   }
   modem.hasStatusV5 = row.listing != Listing::I9Only;
   modem.hasStatusI9 = row.listing == Listing::Both || row.listing == Listing::I9Only;
-  if (row.listing == Listing::V5WithErrors)
-    modem.overrides["AT&V5"] = {{modem.StatusLine(), "ERRORS: 0"}, "OK"};
+  if (row.listing == Listing::V5WithErrors) modem.statusExtra = {"ERRORS: 0"};
   const int modemPort = static_cast<int>(row.ahead.size()) + 1;
 
   Detect(modemPort);
@@ -138,56 +145,131 @@ struct AnswerRow {
   const char* name;
   const char* word;                 // the modem's result word; "OK" sets the country
   std::vector<std::string> bursts;  // the answer as delivered, when not plainly framed
+  bool keeps = false;               // answers "OK" but keeps its country
+  bool ati9 = false;                // lists its country for "ATI9" only ("AT&V5" answers "ERROR")
+  bool unlisted = false;            // its listing shows the new country by no key of the table
+  bool echoOff = false;             // its stored profile: echo off
+  bool numeric = false;             // its stored profile: numeric result codes
+  bool setupRefused = false;        // answers "ERROR" to what sets its echo and codes right
 };
 
 void PrintTo(const AnswerRow& row, std::ostream* os) { *os << row.name; }
 
 class CountryAnswerTest : public SwitchTest, public ::testing::WithParamInterface<AnswerRow> {};
 
+// The comms log as the dialog leaves it, written while `run` runs.
+std::string CommsLogOf(const std::function<void()>& run) {
+  char path[] = "/tmp/ctyset2-commslog-XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) return "(no log)";
+  close(fd);
+  comm32::CommsLog().SetName(path);
+  comm32::CommsLog().Open(path);
+  run();
+  comm32::CommsLog().Close();
+  comm32::CommsLog().SetName("");
+  std::ifstream in(path, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::remove(path);
+  return text;
+}
+
 }  // namespace
 
 // "OK" counts only as a whole reply line: the modem's other reply words and
 // longer words containing "OK" fail the switch after 10 s, as does an
 // "ERROR"; "OK" split over two deliveries, or right after the echo's
-// carriage return, succeeds at the usual time.
+// carriage return, succeeds at the usual time. A modem that answers "OK" but
+// lists another country of the table afterwards has not switched: the
+// verdict comes when its listing is in, and the comms log names the country
+// it reported. A modem whose echo is off is found with the echo turned on;
+// one that answers with numeric codes is switched with verbose ones.
 TEST_P(CountryAnswerTest, VerdictIsWhatTheModemDid) {
   const AnswerRow& row = GetParam();
   modem.countryReply = row.word;
   modem.countryBursts = row.bursts;
+  modem.keepsCountry = row.keeps;
+  modem.hasStatusV5 = !row.ati9;
+  if (row.unlisted) modem.countryKeys.erase(4);
+  modem.echo = !row.echoOff;
+  modem.numeric = row.numeric;
+  // A lone "4" would be too short a probe reply.
+  if (row.numeric) modem.overrides["ATH3"] = {{"FW 2.07"}, "OK"};
+  const std::string setup = std::string(row.echoOff || row.numeric ? "AT" : "") +
+                            (row.echoOff ? "E1" : "") + (row.numeric ? "V1" : "");
+  if (row.setupRefused) modem.overrides[setup] = {{}, "ERROR"};
+  const std::string status = row.ati9 ? "ATI9" : "AT&V5";
+
   Detect();
+  std::vector<std::string> ladder = {"AT", "ATZ", "ATI5", "ATH3", "AT&V5"};
+  if (row.ati9) ladder.push_back("ATI9");
+  if (row.echoOff) {  // once more, the echo turned on in place of the reset
+    const std::vector<std::string> again(ladder.begin() + 2, ladder.end());
+    ladder.push_back("ATE1");
+    ladder.insert(ladder.end(), again.begin(), again.end());
+  }
+  EXPECT_EQ(detectionHeard, ladder);
+  EXPECT_EQ(form->ComboBox1.Text(), "North America (USA)");
+
   Choose("Germany");
-  PressOk();
+  const std::string log = CommsLogOf([&] { PressOk(); });
   const bool accepted = modem.country == 4;
-  ASSERT_EQ(accepted, std::string(row.word) == "OK");
+  const bool answeredOk = std::string(row.word) == "OK" && !row.setupRefused;
+  ASSERT_EQ(accepted, answeredOk && !row.keeps);
   ASSERT_EQ(host.messages.size(), 1u);
   const FakeHost::Message& told = host.messages[0];
-  ASSERT_FALSE(port.lines.empty());
-  if (accepted) {
-    EXPECT_EQ(told.text, TForm1::kResetOkBox);
-    EXPECT_EQ(modem.heard, (std::vector<std::string>{"AT%T19,0,4", "AT&V5"}));
-    // The step ends 100 ms after the delivery that completed the line.
-    const size_t bursts = row.bursts.empty() ? 1 : row.bursts.size();
-    ASSERT_EQ(port.lines.size(), 2u);
-    EXPECT_EQ(port.lines[1].at, port.lines[0].at + 250 + 300 * (bursts - 1) + 100 + 5);
-  } else {
-    EXPECT_EQ(told.text, TForm1::kDetectErrorBox);
-    EXPECT_EQ(modem.heard, std::vector<std::string>{"AT%T19,0,4"});
+  EXPECT_EQ(told.text == TForm1::kResetOkBox, accepted);
+  EXPECT_EQ(Status(), accepted ? "Modem reset OK!!" : "Detect ERROR.....");
+
+  std::vector<std::string> heard;
+  if (!setup.empty()) heard.push_back(setup);
+  if (!row.setupRefused) heard.push_back("AT%T19,0,4");
+  if (answeredOk) heard.push_back(status);
+  EXPECT_EQ(modem.heard, heard);
+  EXPECT_EQ(log.find("modem reports North America (USA), not Germany") != std::string::npos,
+            row.keeps);
+
+  // The country command's line; each step ends 100 ms after the delivery
+  // that completed its "OK", or fails 10 s after its command.
+  const size_t country = setup.empty() ? 0 : 1;
+  ASSERT_EQ(port.lines.size(), heard.size());
+  if (row.setupRefused) {
     EXPECT_EQ(told.at, port.lines[0].at + 10000);
+  } else if (!answeredOk) {
+    EXPECT_EQ(told.at, port.lines[country].at + 10000);
+  } else {
+    const size_t bursts = row.bursts.empty() ? 1 : row.bursts.size();
+    EXPECT_EQ(port.lines[country + 1].at,
+              port.lines[country].at + 250 + 300 * (bursts - 1) + 100 + status.size());
+    EXPECT_EQ(told.at, port.lines[country + 1].at + 250 + 100);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Words, CountryAnswerTest,
-    ::testing::Values(AnswerRow{"OK", "OK", {}}, AnswerRow{"ERROR", "ERROR", {}},
-                      AnswerRow{"NOK1", "NOK1", {}}, AnswerRow{"NOK2", "NOK2", {}},
-                      AnswerRow{"NOK3", "NOK3", {}}, AnswerRow{"NOK4", "NOK4", {}},
-                      AnswerRow{"NoDialTone", "NO DIAL TONE", {}}, AnswerRow{"BUSY", "BUSY", {}},
-                      AnswerRow{"RING", "RING", {}}, AnswerRow{"VCON", "VCON", {}},
-                      AnswerRow{"NOK", "NOK", {}}, AnswerRow{"OKAY", "OKAY", {}},
-                      AnswerRow{"BROKEN", "BROKEN", {}}, AnswerRow{"ERRORS", "ERRORS", {}},
-                      AnswerRow{"NOERROR", "NOERROR", {}},
-                      AnswerRow{"OkSplit", "OK", {"AT%T19,0,4\r\r\nO", "K\r\n"}},
-                      AnswerRow{"OkThenLineEnd", "OK", {"AT%T19,0,4\r\r\nOK", "\r\n"}},
-                      AnswerRow{"OkAfterEchoCr", "OK", {"AT%T19,0,4\rOK\r"}},
-                      AnswerRow{"Nok1Split", "NOK1", {"AT%T19,0,4\r\r\nN", "OK1\r\n"}}),
+    ::testing::Values(
+        AnswerRow{"OK", "OK", {}}, AnswerRow{"ERROR", "ERROR", {}}, AnswerRow{"NOK1", "NOK1", {}},
+        AnswerRow{"NOK2", "NOK2", {}}, AnswerRow{"NOK3", "NOK3", {}}, AnswerRow{"NOK4", "NOK4", {}},
+        AnswerRow{"NoDialTone", "NO DIAL TONE", {}}, AnswerRow{"BUSY", "BUSY", {}},
+        AnswerRow{"RING", "RING", {}}, AnswerRow{"VCON", "VCON", {}}, AnswerRow{"NOK", "NOK", {}},
+        AnswerRow{"OKAY", "OKAY", {}}, AnswerRow{"BROKEN", "BROKEN", {}},
+        AnswerRow{"ERRORS", "ERRORS", {}}, AnswerRow{"NOERROR", "NOERROR", {}},
+        AnswerRow{"OkSplit", "OK", {"AT%T19,0,4\r\r\nO", "K\r\n"}},
+        AnswerRow{"OkThenLineEnd", "OK", {"AT%T19,0,4\r\r\nOK", "\r\n"}},
+        AnswerRow{"OkAfterEchoCr", "OK", {"AT%T19,0,4\rOK\r"}},
+        AnswerRow{"Nok1Split", "NOK1", {"AT%T19,0,4\r\r\nN", "OK1\r\n"}},
+        AnswerRow{"KeptListedByAtV5", "OK", {}, true},
+        AnswerRow{"KeptListedByAti9", "OK", {}, true, true},
+        AnswerRow{"ChosenListedByAti9", "OK", {}, false, true},
+        AnswerRow{"ListingNamesNoCountry", "OK", {}, false, false, true},
+        AnswerRow{"EchoOff", "OK", {}, false, false, false, true},
+        AnswerRow{"EchoOffKept", "OK", {}, true, false, false, true},
+        AnswerRow{"EchoOffAti9", "OK", {}, false, true, false, true},
+        AnswerRow{"Numeric", "OK", {}, false, false, false, false, true},
+        AnswerRow{"NumericRefused", "ERROR", {}, false, false, false, false, true},
+        AnswerRow{"NumericKept", "OK", {}, true, false, false, false, true},
+        AnswerRow{"NumericKeptAti9", "OK", {}, true, true, false, false, true},
+        AnswerRow{"NumericAti9", "OK", {}, false, true, false, false, true},
+        AnswerRow{"NumericAnswersFourToV1", "OK", {}, false, false, false, false, true, true},
+        AnswerRow{"EchoOffNumeric", "OK", {}, false, false, false, true, true}),
     [](const ::testing::TestParamInfo<AnswerRow>& info) { return std::string(info.param.name); });

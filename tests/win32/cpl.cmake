@@ -3,6 +3,7 @@ ctyset2_wine_test(cpl_applet_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/cpl/CplApple
 ctyset2_wine_test(cpl_host_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/cpl/ControlPanelHostTest.cpp)
 add_dependencies(cpl_applet_test ctyset2)
 add_dependencies(cpl_host_test ctyset2)
+target_include_directories(cpl_host_test PRIVATE ${PROJECT_SOURCE_DIR})
 
 # Read from the file, no Wine needed (runs for both flavours on any machine):
 # imports, the one export, resources, CPlApplet's calling convention.

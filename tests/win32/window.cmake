@@ -6,6 +6,8 @@
 ctyset2_wine_test(window_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/WindowTest.cpp
                                       ${CMAKE_CURRENT_LIST_DIR}/window/OrbitSceneTest.cpp
                                       ${CMAKE_CURRENT_LIST_DIR}/window/WindowModesTest.cpp
+                                      ${CMAKE_CURRENT_LIST_DIR}/window/StormTest.cpp
+                                      ${CMAKE_CURRENT_LIST_DIR}/window/PortSeamsTest.cpp
                   LIBS dialog_driver wfload_win COMPORTS)
 add_dependencies(window_test ctyset2)
 
@@ -21,7 +23,14 @@ ctyset2_wine_test(applet_e2e_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/window/EndTo
                     EndToEndTest.UnknownFamilyShowsModemTypeNotDetected
                     EndToEndTest.RefusedCountryCommandFailsAfterTenSeconds
                     EndToEndTest.CancelDuringDetectionClosesThePort
-                    EndToEndTest.CancelDuringTheSwitchClosesThePort)
+                    EndToEndTest.CancelDuringTheSwitchClosesThePort
+                    EndToEndTest.ModemOnCom12IsFoundAfterCom1ToCom8AndSwitched
+                    EndToEndTest.ModemOnCom15BehindAnUnknownDeviceOnCom10IsSwitched
+                    EndToEndTest.OnlyListedPortsAboveCom8AreProbed
+                    EndToEndTest.ComWordStartsTheScanAtCom12
+                    Profiles/ModemProfileTest.VerdictIsWhatTheModemHolds/KeepsItsCountry
+                    Profiles/ModemProfileTest.VerdictIsWhatTheModemHolds/EchoOff
+                    Profiles/ModemProfileTest.VerdictIsWhatTheModemHolds/NumericCodes)
 add_dependencies(applet_e2e_test ctyset2)
 
 # The library loaded, used and unloaded several times in one process.

@@ -10,7 +10,7 @@ set_tests_properties(wine_cleanup PROPERTIES FIXTURES_CLEANUP wine LABELS wine)
 
 # The harness itself: ports stay inside the build tree, the simulator helper works.
 ctyset2_wine_test(wine_harness_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/harness/HarnessTest.cpp
-                  COMPORTS)
+                  LIBS wfload_win COMPORTS)
 if(EXISTS ${PROJECT_SOURCE_DIR}/tools/modemsim/main.cpp OR EXISTS ${CTYSET2_MODEMSIM})
   target_compile_definitions(wine_harness_test PRIVATE CTYSET2_HAVE_MODEMSIM)
 endif()

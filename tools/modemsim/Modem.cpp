@@ -37,7 +37,10 @@ std::string Garbage(std::size_t size, unsigned& seed, bool line_breaks) {
 }
 
 Modem::Modem(Profile profile, Behaviour behaviour)
-    : profile_(std::move(profile)), behaviour_(behaviour) {}
+    : profile_(std::move(profile)),
+      behaviour_(behaviour),
+      echo_(profile_.echo),
+      verbose_(profile_.verbose) {}
 
 std::vector<Exchange> Modem::Receive(std::string_view bytes) {
   std::vector<Exchange> done;
@@ -62,15 +65,17 @@ std::vector<Exchange> Modem::Receive(std::string_view bytes) {
 Exchange Modem::Complete(const std::string& line) {
   Exchange ex;
   ex.command = line;
+  // Echoed as received: with the settings in force before the command.
+  const bool echo = behaviour_.echo && echo_ && !behaviour_.silent;
   if (line.empty()) {
     // A bare CR is echoed and otherwise ignored, as by a real modem.
-    if (behaviour_.echo && !behaviour_.silent) ex.echo = "\r";
+    if (echo) ex.echo = "\r";
     return ex;
   }
   ++commands_;
   const std::string answer = Answer(line, ex.country_changed);
   if (!behaviour_.silent) {
-    if (behaviour_.echo) ex.echo = line + "\r";
+    if (echo) ex.echo = line + "\r";
     ex.reply = answer;
     if (behaviour_.flood_bytes > 0 && commands_ == behaviour_.flood_after)
       ex.extra += Garbage(behaviour_.flood_bytes, garbage_seed_, true);
@@ -88,7 +93,11 @@ std::string Modem::Answer(const std::string& line, bool& country_changed) {
   if (at == std::string::npos) return {};
   if (overflow_ || behaviour_.all_error) return Result("ERROR");
   const std::string body = text.substr(at + 2);
-  if (body.empty() || body == "Z" || body == "Z0") return Result("OK");
+  if (body == "Z" || body == "Z0") {
+    echo_ = profile_.echo;
+    verbose_ = profile_.verbose;
+  }
+  if (body.empty() || body == "Z" || body == "Z0" || Configure(body)) return Result("OK");
   if (body == "I5") return Lines(profile_.ident) + Result("OK");
   if (body == "H3")
     return profile_.ath3.empty() ? Result("OK") : Lines({profile_.ath3}) + Result("OK");
@@ -99,8 +108,10 @@ std::string Modem::Answer(const std::string& line, bool& country_changed) {
     const auto code = ParseHexCode(std::string_view(body).substr(kCountry.size()));
     if (!code || !profile_.Find(*code)) return Result("ERROR");
     if (behaviour_.country_reply != "OK") return Result(behaviour_.country_reply);
-    profile_.country = *code;
-    country_changed = true;
+    if (!behaviour_.keep_country) {
+      profile_.country = *code;
+      country_changed = true;
+    }
     return Result("OK");
   }
   return Result("ERROR");
@@ -116,9 +127,20 @@ std::string Modem::Listing(const std::vector<std::string>& lines) const {
   return Lines(filled) + Result("OK");
 }
 
-// Information text: CR LF, the lines separated by CR LF, CR LF.
+bool Modem::Configure(std::string_view body) {
+  if (body.empty() || body.size() % 2 != 0) return false;
+  for (std::size_t i = 0; i < body.size(); i += 2)
+    if ((body[i] != 'E' && body[i] != 'V') || (body[i + 1] != '0' && body[i + 1] != '1'))
+      return false;
+  for (std::size_t i = 0; i < body.size(); i += 2)
+    (body[i] == 'E' ? echo_ : verbose_) = body[i + 1] == '1';
+  return true;
+}
+
+// Information text: CR LF, the lines separated by CR LF, CR LF; with numeric
+// codes each line followed by CR LF.
 std::string Modem::Lines(const std::vector<std::string>& lines) const {
-  std::string out = "\r\n";
+  std::string out = verbose_ ? "\r\n" : "";
   for (const auto& l : lines) {
     if (behaviour_.nul_bytes) out += '\0';
     out += l + "\r\n";
@@ -126,11 +148,19 @@ std::string Modem::Lines(const std::vector<std::string>& lines) const {
   return out;
 }
 
+// "\r\nOK\r\n"; with numeric codes "0\r" (a word without a number stays a
+// word).
 std::string Modem::Result(std::string_view code) const {
-  std::string out = "\r\n";
+  static constexpr std::pair<std::string_view, std::string_view> kNumbers[] = {
+      {"OK", "0"},    {"CONNECT", "1"},     {"RING", "2"}, {"NO CARRIER", "3"},
+      {"ERROR", "4"}, {"NO DIALTONE", "6"}, {"BUSY", "7"}, {"NO ANSWER", "8"}};
+  std::string out = verbose_ ? "\r\n" : "";
   if (behaviour_.nul_bytes) out += '\0';
-  out += code;
-  if (!behaviour_.unterminated) out += "\r\n";
+  std::string_view text = code;
+  for (const auto& [word, number] : kNumbers)
+    if (!verbose_ && code == word) text = number;
+  out += text;
+  if (!behaviour_.unterminated) out += verbose_ ? "\r\n" : "\r";
   return out;
 }
 

@@ -12,13 +12,14 @@
 namespace modemsim {
 
 struct Behaviour {
-  bool echo = true;
+  bool echo = true;         // false: never echoes, whatever the settings
   bool silent = false;      // no echo, no reply
   bool all_error = false;   // every AT command answers ERROR
   bool error_avv5 = false;  // AT&V5 answers ERROR
   bool error_ati9 = false;  // ATI9 answers ERROR
   // Result code of a valid AT%T19; the country changes only with OK.
   std::string country_reply = "OK";
+  bool keep_country = false;    // AT%T19 answers OK but the country stays
   bool nul_bytes = false;       // a zero byte at the start of every reply line
   bool unterminated = false;    // the final result code lacks its CR LF
   std::size_t flood_bytes = 0;  // garbage sent after the reply of command flood_after
@@ -54,11 +55,15 @@ class Modem {
   std::string Listing(const std::vector<std::string>& lines) const;
   std::string Lines(const std::vector<std::string>& lines) const;
   std::string Result(std::string_view code) const;
+  // ATE<n> and ATV<n>, one or more ("E1V1"); false for any other body.
+  bool Configure(std::string_view body);
 
   static constexpr std::size_t kMaxLine = 256;
 
   Profile profile_;
   Behaviour behaviour_;
+  bool echo_ = true;  // the settings in force
+  bool verbose_ = true;
   std::string line_;
   bool overflow_ = false;
   unsigned commands_ = 0;

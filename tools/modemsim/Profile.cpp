@@ -97,6 +97,12 @@ std::string ApplyProfileText(std::string_view text, Profile& profile) {
     } else if (name == "country") {
       country = ParseHexCode(value);
       if (!country) return where + "country needs 1 or 2 hex digits";
+    } else if (name == "echo" || name == "codes") {
+      const bool on = name == "echo" ? value == "on" : value == "verbose";
+      const bool off = name == "echo" ? value == "off" : value == "numeric";
+      if (!on && !off)
+        return where + (name == "echo" ? "echo is on or off" : "codes is verbose or numeric");
+      (name == "echo" ? profile.echo : profile.verbose) = on;
     } else if (name == "code") {
       const auto blank = value.find_first_of(" \t");
       const auto code = ParseHexCode(value.substr(0, blank));

@@ -21,6 +21,10 @@ struct Profile {
   std::vector<std::string> ati9;   // ATI9 listing; same placeholders
   std::vector<Country> countries;
   unsigned country = 0;  // current country code
+  // Stored settings, in force at start and after ATZ: command echo (E1) and
+  // verbose result codes (V1). ATE<n> and ATV<n> change them until then.
+  bool echo = true;
+  bool verbose = true;
 
   // The FAXLINK 336 family with the current country B5 (USA).
   static Profile Default();

@@ -37,6 +37,9 @@ constexpr const char* kUsage =
     "  --ath3 TEXT         reply line to ATH3    --ath3-ok   ATH3 answers OK only\n"
     "  --country HEX       current country code\n"
     "  --echo-off          no command echo       --silent    never answer, not even echo\n"
+    "  --stored-echo-off   echo off until ATE1   --numeric-codes  numeric codes until ATV1\n"
+    "                      (ATZ brings either back)\n"
+    "  --keep-country      AT%T19 answers OK, the country stays\n"
     "  --all-error         every command answers ERROR\n"
     "  --error-avv5        AT&V5 answers ERROR   --error-ati9  ATI9 answers ERROR\n"
     "  --refuse-country    AT%T19 answers ERROR  --country-reply WORD  AT%T19 answers WORD\n"
@@ -126,6 +129,12 @@ Config ParseArgs(int argc, char** argv) {
       country = arg();
     } else if (opt == "--echo-off") {
       b.echo = false;
+    } else if (opt == "--stored-echo-off") {
+      c.profile.echo = false;
+    } else if (opt == "--numeric-codes") {
+      c.profile.verbose = false;
+    } else if (opt == "--keep-country") {
+      b.keep_country = true;
     } else if (opt == "--silent") {
       b.silent = true;
     } else if (opt == "--all-error") {

@@ -4,6 +4,7 @@
 #include <exception>
 #include <utility>
 
+#include "comm32/CommLogic.h"
 #include "wfload/win/ControlIds.h"
 #include "wfload/win/DialogImages.h"
 #include "wfload/win/HostServices.h"
@@ -20,6 +21,9 @@ constexpr DWORD kExStyle = WS_EX_CONTROLPARENT;
 // Design height of an open drop-down list, added to a combo box's height.
 constexpr int kDropDownHeight = 200;
 const COLORREF kStatusColor = RGB(0, 0, 255);
+// The longest run of the serial component's messages (received blocks) the
+// modal loop handles before it lets waiting input, painting and timers in.
+constexpr ULONGLONG kComponentRunMs = 50;
 
 std::string WindowText(HWND hwnd) {
   const int length = GetWindowTextLengthA(hwnd);
@@ -42,8 +46,9 @@ int DisplayDpi() {
 
 }  // namespace
 
-TDialogWindow::TDialogWindow(HINSTANCE module, std::unique_ptr<TCommPort> comm)
-    : module_(module), comm_(std::move(comm)) {}
+TDialogWindow::TDialogWindow(HINSTANCE module, std::unique_ptr<TCommPort> comm,
+                             std::vector<std::string> startWords)
+    : module_(module), comm_(std::move(comm)), startWords_(std::move(startWords)) {}
 
 TDialogWindow::~TDialogWindow() {
   DetachTimers();
@@ -95,14 +100,30 @@ void TDialogWindow::RunModal(HWND owner) {
 }
 
 // Until the dialog closes, or WM_QUIT, which is posted again for the host's
-// own loop.
+// own loop. Posted messages come before input and timers, so a port that
+// keeps delivering could hold the dialog's keys, Cancel and ladder back: after
+// kComponentRunMs of the component's messages in a row, waiting input,
+// painting and timers go first.
 void TDialogWindow::ModalLoop() {
   MSG msg;
+  ULONGLONG componentRunSince = 0;  // 0: the last message was not the component's
   while (!closeRequested_) {
-    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-    if (got <= 0) {
-      if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
-      return;
+    const bool othersFirst =
+        componentRunSince != 0 && GetTickCount64() - componentRunSince >= kComponentRunMs;
+    if (othersFirst) componentRunSince = 0;
+    if (!othersFirst ||
+        (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE | PM_QS_INPUT | PM_QS_PAINT) &&
+         !PeekMessageA(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE))) {
+      const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+      if (got <= 0) {
+        if (got == 0) PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+    }
+    if (msg.message != comm32::kWmCommData) {
+      componentRunSince = 0;
+    } else if (componentRunSince == 0) {
+      componentRunSince = GetTickCount64();
     }
     if (!IsDialogMessageA(hwnd_, &msg)) {
       TranslateMessage(&msg);
@@ -135,6 +156,12 @@ bool TDialogWindow::CreateFrame(HWND owner) {
   comm_->SetOnReceiveData([this, formHandler](const void* buffer, std::uint16_t length) {
     Dispatch([&] { formHandler(buffer, length); });
   });
+  // So is the end of an opening that took its time.
+  if (TOpenDoneEvent openDone = comm_->OnOpenDone()) {
+    comm_->SetOnOpenDone([this, openDone](bool opened, const std::string& error) {
+      Dispatch([&] { openDone(opened, error); });
+    });
+  }
 
   CreateControls();
   form_->AttachTimers();
@@ -695,10 +722,14 @@ TRegRead TDialogWindow::ReadRegistryString(const std::string& key, const std::st
 }
 
 std::vector<std::string> TDialogWindow::CommandLineWords() {
-  return SplitCommandLineWords(GetCommandLineW());
+  std::vector<std::string> words = SplitCommandLineWords(GetCommandLineW());
+  words.insert(words.end(), startWords_.begin(), startWords_.end());
+  return words;
 }
 
 std::string TDialogWindow::SystemDirectory() { return SystemDirectoryPath(); }
+
+std::vector<int> TDialogWindow::SerialPorts() { return ListedSerialPorts(); }
 
 void TDialogWindow::GetScreenSize(int& width, int& height) {
   width = GetSystemMetrics(SM_CXSCREEN);

@@ -20,7 +20,10 @@
 
 class TDialogWindow final : public IFormHost {
  public:
-  TDialogWindow(HINSTANCE module, std::unique_ptr<TCommPort> comm);
+  // startWords: command-line words the host passed apart from its command
+  // line (CPL_STARTWPARMS).
+  TDialogWindow(HINSTANCE module, std::unique_ptr<TCommPort> comm,
+                std::vector<std::string> startWords = {});
   ~TDialogWindow() override;
   TDialogWindow(const TDialogWindow&) = delete;
   TDialogWindow& operator=(const TDialogWindow&) = delete;
@@ -41,6 +44,7 @@ class TDialogWindow final : public IFormHost {
                               std::string& value) override;
   std::vector<std::string> CommandLineWords() override;
   std::string SystemDirectory() override;
+  std::vector<int> SerialPorts() override;
   void GetScreenSize(int& width, int& height) override;
   void GetWindowPos(int& left, int& top) override;
   void MoveWindowTo(int left, int top) override;
@@ -135,5 +139,6 @@ class TDialogWindow final : public IFormHost {
   std::vector<TTimer*> timers_;  // timer id = index + 1
   // The port outlives the form, which holds a reference to it.
   std::unique_ptr<TCommPort> comm_;
+  std::vector<std::string> startWords_;
   std::unique_ptr<TForm1> form_;
 };

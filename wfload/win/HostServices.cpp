@@ -3,7 +3,10 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstring>
 #include <memory>
+
+#include "comm32/CommLogic.h"
 
 namespace {
 
@@ -70,6 +73,34 @@ std::vector<std::string> SplitCommandLineWords(const wchar_t* commandLine) {
   if (!argv) return words;
   for (int i = 1; i < count; ++i) words.push_back(ToAnsi(argv.get()[i]));
   return words;
+}
+
+std::vector<std::string> SplitParameterWords(const wchar_t* parameters) {
+  if (parameters == nullptr) return {};
+  return SplitCommandLineWords((std::wstring(L"ctyset2 ") + parameters).c_str());
+}
+
+std::vector<int> ListedSerialPorts() {
+  std::vector<int> ports;
+  HKEY raw = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &raw) !=
+      ERROR_SUCCESS)
+    return ports;
+  TKey opened(raw);
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD nameSize = sizeof name;
+    char data[16] = {};
+    DWORD dataSize = sizeof data - 1;
+    DWORD type = 0;
+    const LONG rc = RegEnumValueA(raw, i, name, &nameSize, nullptr, &type,
+                                  reinterpret_cast<BYTE*>(data), &dataSize);
+    if (rc == ERROR_NO_MORE_ITEMS) break;
+    if (rc != ERROR_SUCCESS || type != REG_SZ) continue;  // too long for a port name
+    const int n = comm32::PortNumber(std::string(data, strnlen(data, dataSize)));
+    if (n != 0) ports.push_back(n);
+  }
+  return ports;
 }
 
 std::string SystemDirectoryPath() {

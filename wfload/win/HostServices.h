@@ -17,5 +17,14 @@ TRegRead ReadLocalMachineString(const std::string& key, const std::string& name,
 // CommandLineToArgvW splits them, converted to the ANSI code page.
 std::vector<std::string> SplitCommandLineWords(const wchar_t* commandLine);
 
+// Words of a parameter string that carries no program name (what a Control
+// Panel host passes with CPL_STARTWPARMS), split as command-line words.
+std::vector<std::string> SplitParameterWords(const wchar_t* parameters);
+
+// Numbers of the serial ports Windows lists: the data ("COMn") of the values
+// of HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, which the serial port
+// drivers keep (under Wine its device manager, from Software\Wine\Ports).
+std::vector<int> ListedSerialPorts();
+
 // GetSystemDirectoryA, whatever its length.
 std::string SystemDirectoryPath();

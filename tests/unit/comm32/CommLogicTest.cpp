@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace comm32 {
@@ -58,6 +59,15 @@ TEST(DeviceName, UsesTheDevicePathForm) {
   EXPECT_EQ(DeviceName(tptOne), "\\\\.\\COM1");
   EXPECT_EQ(DeviceName(tptEight), "\\\\.\\COM8");
   EXPECT_EQ(DeviceName(tptNone), "\\\\.\\COM0");
+  EXPECT_EQ(DeviceName(static_cast<TPort>(12)), "\\\\.\\COM12");
+  EXPECT_EQ(DeviceName(static_cast<TPort>(kHighestPort)), "\\\\.\\COM256");
+}
+
+TEST(PortNumber, TakesComOneTo256Only) {
+  const std::pair<const char*, int> rows[] = {
+      {"COM1", 1}, {"com12", 12}, {"CoM256", 256}, {"COM257", 0}, {"COM0", 0},    {"COM012", 0},
+      {"COM", 0},  {"COM1x", 0},  {"LPT1", 0},     {"COM-1", 0},  {"COM2560", 0}, {"", 0}};
+  for (const auto& [name, number] : rows) EXPECT_EQ(PortNumber(name), number) << name;
 }
 
 TEST(CommErrorEventText, PartsInOrderJoinedWithAnd) {

@@ -28,6 +28,8 @@ class FakeRig {
     clock_.RunFor(2000);
     return done();
   }
+  // The fake receives an answer as it is written; it hands it out later.
+  bool AwaitUndelivered() const { return port_.AnswersInFlight(); }
 
  private:
   VirtualClock clock_;

@@ -24,6 +24,16 @@ class Comm32Rig {
   }
   bool IsOpen() const { return comm_.IsOpen(); }
   bool Await(const std::function<bool()>& done) { return winetest::WaitUntil(done, 60000); }
+  // Waits without handling messages until a block is queued to the window.
+  bool AwaitUndelivered() {
+    const ULONGLONG end = GetTickCount64() + 60000;
+    MSG msg;
+    while (!PeekMessageA(&msg, comm_.WindowHandle(), WM_COMMDATA, WM_COMMDATA, PM_NOREMOVE)) {
+      if (GetTickCount64() > end) return false;
+      Sleep(20);
+    }
+    return true;
+  }
 
  private:
   std::vector<std::unique_ptr<winetest::SimModem>> modems_;

@@ -4,11 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "WineTest.h"
+#include "wfload/win/HostServices.h"
 
 namespace {
 
@@ -29,8 +34,49 @@ HANDLE OpenCom(int com) {
 }
 
 TEST(WineHarness, PortsMapIntoTheBuildTree) {
-  for (int com = 1; com <= 8; ++com)
+  for (int com = 1; com <= 16; ++com)
     EXPECT_EQ(winetest::PortLink(com), PortsValue(com)) << "COM" << com;
+}
+
+// Windows lists its serial ports in HKLM\HARDWARE\DEVICEMAP\SERIALCOMM
+// ("\Device\Serial<n-1>" = "COMn"). Wine's device manager fills it from
+// Software\Wine\Ports and then the machine's own devices; the harness leaves
+// COM1..COM8 there, so no scan reaches a device of the machine. A test lists
+// more (winetest::ListedPort), and the list is read as the dialog reads it.
+TEST(WineHarness, SerialPortsListedAreCom1ToCom8) {
+  std::vector<std::pair<std::string, std::string>> values;
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
+                                         KEY_READ, &key));
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    char data[64] = {};
+    DWORD nameSize = sizeof name, dataSize = sizeof data - 1, type = 0;
+    if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                      &dataSize) != ERROR_SUCCESS)
+      break;
+    values.emplace_back(name, data);
+  }
+  RegCloseKey(key);
+  std::sort(values.begin(), values.end(), [](const auto& a, const auto& b) {
+    return std::stoi(a.second.substr(3)) < std::stoi(b.second.substr(3));
+  });
+  std::string listed;
+  for (const auto& [name, data] : values) listed += name + "=" + data + " ";
+  std::printf("SERIALCOMM: %s\n", listed.c_str());
+  ASSERT_EQ(values.size(), 8u) << listed;
+  for (int com = 1; com <= 8; ++com) {
+    EXPECT_EQ(values[com - 1].first, "\\Device\\Serial" + std::to_string(com - 1));
+    EXPECT_EQ(values[com - 1].second, "COM" + std::to_string(com));
+  }
+  EXPECT_EQ(ListedSerialPorts(), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+  {
+    winetest::ListedPort twelve(12);
+    std::vector<int> ports = ListedSerialPorts();
+    std::sort(ports.begin(), ports.end());
+    EXPECT_EQ(ports, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 12}));
+  }
+  EXPECT_EQ(ListedSerialPorts().size(), 8u);
 }
 
 // Without a simulator behind it a port is no serial device. Wine then still

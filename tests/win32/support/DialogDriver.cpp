@@ -23,6 +23,10 @@ TApplet::~TApplet() {
 }
 
 LONG TApplet::Open(HWND owner, const std::function<void(HWND)>& script) {
+  return RunDialog([&] { return proc_ != nullptr ? proc_(owner, CPL_DBLCLK, 0, 0) : 0; }, script);
+}
+
+LONG RunDialog(const std::function<LONG()>& show, const std::function<void(HWND)>& script) {
   std::thread worker([&] {
     HWND dialog = nullptr;
     if (!Eventually(
@@ -42,7 +46,7 @@ LONG TApplet::Open(HWND owner, const std::function<void(HWND)>& script) {
       Eventually([&] { return !IsWindow(dialog); }, 2000);
     }
   });
-  const LONG result = proc_ != nullptr ? proc_(owner, CPL_DBLCLK, 0, 0) : 0;
+  const LONG result = show();
   worker.join();
   return result;
 }

@@ -41,6 +41,11 @@ class TApplet {
   LONG(APIENTRY* proc_)(HWND, UINT, LPARAM, LPARAM) = nullptr;
 };
 
+// Runs `show` (which shows the settings dialog modally on this thread and
+// returns when it has closed) with `script` on a second thread, as
+// TApplet::Open does; returns what `show` returned.
+LONG RunDialog(const std::function<LONG()>& show, const std::function<void(HWND dialog)>& script);
+
 // The dialog has gone within 30 s.
 bool Closes(HWND dialog);
 

@@ -59,7 +59,10 @@ bool UnixFileExists(const std::string& unixPath) {
 
 std::string PortLink(int com) { return BuildDir() + "/ports/com" + std::to_string(com); }
 
-std::string AppletPath() { return ToWindowsPath(BuildDir() + "/ctyset2/ctyset2.cpl"); }
+std::string AppletPath() {
+  const char* other = std::getenv("CTYSET2_APPLET");
+  return ToWindowsPath(other && *other ? other : BuildDir() + "/ctyset2/ctyset2.cpl");
+}
 
 std::vector<std::string> SimCommands(const std::string& stateDir) {
   std::vector<std::string> lines;
@@ -77,7 +80,7 @@ int SimCountryCode(const std::string& stateDir) {
 
 SimModem::SimModem(int com, const std::string& options)
     : com_(com), state_(BuildDir() + "/sim/com" + std::to_string(com)) {
-  if (com < 1 || com > 8) throw std::invalid_argument("COM port out of range");
+  if (com < 1 || com > kMappedPorts) throw std::invalid_argument("COM port out of range");
   for (const char* marker : {"/started", "/failed", "/stopped"})
     DeleteFileA(ToWindowsPath(state_ + marker).c_str());
   LaunchUnix("/bin/bash " + Quote(SourceDir() + "/tests/win32/support/simctl.sh") + " start " +
@@ -215,5 +218,18 @@ std::string WindowText(HWND hwnd) {
   }
   return buf;
 }
+
+namespace {
+const char kSerialComm[] = "HARDWARE\\DEVICEMAP\\SERIALCOMM";
+}
+
+ListedPort::ListedPort(int com) : value_("\\Device\\Serial" + std::to_string(com - 1)) {
+  const std::string data = "COM" + std::to_string(com);
+  if (RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, value_.c_str(), REG_SZ, data.c_str(),
+                      static_cast<DWORD>(data.size() + 1)) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot list " + data);
+}
+
+ListedPort::~ListedPort() { RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, kSerialComm, value_.c_str()); }
 
 }  // namespace winetest

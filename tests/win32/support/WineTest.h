@@ -23,10 +23,14 @@ std::string ToWindowsPath(const std::string& unixPath);
 std::string ReadUnixFile(const std::string& unixPath);
 bool UnixFileExists(const std::string& unixPath);
 
+// COM ports the harness maps into the build tree (COM1..COM16).
+constexpr int kMappedPorts = 16;
+
 // Linux path of the link behind COMn (<build>/ports/comN).
 std::string PortLink(int com);
 
-// Windows path of the applet in this build tree.
+// Windows path of the applet in this build tree, or of the one that
+// CTYSET2_APPLET names (a Linux path: a signed copy, say).
 std::string AppletPath();
 
 // Polls cond every 20 ms until it holds or timeoutMs passes, pumping this
@@ -75,6 +79,21 @@ class SimModem {
   int com_;
   std::string state_;
   bool running_ = false;
+};
+
+// Lists COMn among the system's serial ports (the values of
+// HKLM\HARDWARE\DEVICEMAP\SERIALCOMM, as a serial driver does) while it
+// lives. The harness maps COM1..COM16 into the build tree and lists only
+// COM1..COM8.
+class ListedPort {
+ public:
+  explicit ListedPort(int com);
+  ~ListedPort();
+  ListedPort(const ListedPort&) = delete;
+  ListedPort& operator=(const ListedPort&) = delete;
+
+ private:
+  std::string value_;
 };
 
 // A process started with CreateProcess; terminated in the destructor if it is
