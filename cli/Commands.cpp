@@ -57,9 +57,13 @@ size_t EditDistance(const std::string& a, const std::string& b) {
   return row[b.size()];
 }
 
-// Up to three names nearest to `wanted`: those containing it first, then by
-// edit distance, both ignoring case.
-std::vector<std::string> Closest(std::vector<std::string> names, const std::string& wanted) {
+// Up to three different names nearest to `wanted`: those containing it first,
+// then by edit distance, both ignoring case; ties in the order given.
+std::vector<std::string> Closest(const std::vector<std::string>& all, const std::string& wanted) {
+  // A country of several families is one suggestion.
+  std::vector<std::string> names;
+  for (const std::string& name : all)
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
   const std::string w = Lower(wanted);
   const auto rank = [&](const std::string& name) {
     const std::string n = Lower(name);
@@ -67,7 +71,6 @@ std::vector<std::string> Closest(std::vector<std::string> names, const std::stri
   };
   std::stable_sort(names.begin(), names.end(),
                    [&](const std::string& a, const std::string& b) { return rank(a) < rank(b); });
-  names.erase(std::unique(names.begin(), names.end()), names.end());
   if (names.size() > 3) names.resize(3);
   return names;
 }

@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-utils imagemagick icoutils
   wixl msitools
   osslsigncode openssl dpkg-dev lintian groff-base man-db bash-completion
+  nlohmann-json3-dev
 )
 
 missing=()

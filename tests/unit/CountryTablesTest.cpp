@@ -62,8 +62,8 @@ TEST(CountryIni, FirstMatchingSectionWinsAndTheNextHeaderEndsIt) {
 // What the command-line program lists: every family, and one by its exact
 // name even where an earlier name occurs in it.
 TEST(CountryIni, FamiliesByName) {
-  const std::string text = Crlf(
-      {"; [COMMENT]", "[FAXLINK]", "A: 02 First", "[FAXLINK 336]", "B: 03 Second", "[]", "[V.3"});
+  const std::string text = Crlf({"; [COMMENT]", "[FAXLINK]", "A: 02 First", "[FAXLINK 336]",
+                                 "B: 03 Second", "[]", "[V.3", "["});
   EXPECT_EQ(FamilyNames(text), (std::vector<std::string>{"FAXLINK", "FAXLINK 336", "]", "V.3"}));
   TCountryTables t;
   ASSERT_TRUE(t.LoadFamily("FAXLINK 336", text));
@@ -224,6 +224,7 @@ TEST(CountryIni, MalformedFiles) {
       {"only CRs and LFs", "\r\n\r\r\n\n\n\r", false, 0, ""},
       {"EOF mark first", "\x1a[FAXLINK 336]\r\nK: 01 N\r\n", false, 0, ""},
       {"empty name", Crlf({"[FAXLINK 336]", "K: 01 ;comment"}), true, 1, ""},
+      {"code and no name", Crlf({"[FAXLINK 336]", "K: 01", "L:\t0x02"}), true, 2, ""},
   };
   for (const TMalformed& c : cases) {
     SCOPED_TRACE(c.what);
@@ -251,7 +252,7 @@ TEST(CountryTables, ChangeDisplaySelectsTheReportedCountry) {
   EXPECT_EQ(l.tables.ChangeDisplay(status, combo), -1);  // "UnKnow"
   // Only entries within the combo box's count are looked at.
   status = "UK";
-  EXPECT_EQ(l.tables.ChangeDisplay(status, {"Germany", "North America (USA)"}), -1);
+  EXPECT_EQ(l.tables.ChangeDisplay(status, {"United Kingdom", "Germany"}), -1);
   // Key found but its name is not an item: nothing to select.
   status = "GERMANY";
   EXPECT_EQ(l.tables.ChangeDisplay(status, {"A", "B", "C"}), -1);

@@ -2,6 +2,7 @@
 // scratch directory (MODEMSIM_PATH names the binary).
 #pragma once
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -37,15 +38,16 @@ inline bool Exists(const std::string& path) {
 }
 
 // Starts `args` (the program's path first) as a child process whose stdout
-// goes to `out` and, unless it is -1, stderr to `err`.
+// goes to `out` and, unless it is -1, stderr to `err`. The child allocates
+// nothing: tests start processes from several threads at once.
 inline pid_t Spawn(std::vector<std::string> args, int out, int err = -1) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::dup2(out, 1);
     if (err >= 0) ::dup2(err, 2);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }
@@ -74,7 +76,7 @@ class Sim {
     state_ = dir_.path() + "/state";
     args.insert(args.begin(), {MODEMSIM_PATH, "--link", link_, "--state-dir", state_});
     int out[2];
-    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(::pipe2(out, O_CLOEXEC), 0);
     pid_ = Spawn(args, out[1]);
     ::close(out[1]);
     stdout_ = out[0];
