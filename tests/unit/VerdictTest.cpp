@@ -273,3 +273,18 @@ INSTANTIATE_TEST_SUITE_P(
         AnswerRow{"NumericAnswersFourToV1", "OK", {}, false, false, false, false, true, true},
         AnswerRow{"EchoOffNumeric", "OK", {}, false, false, false, true, true}),
     [](const ::testing::TestParamInfo<AnswerRow>& info) { return std::string(info.param.name); });
+
+// The read-back looks at every country of the box, the first one included: a
+// modem that holds the first country and keeps it is told the switch failed.
+TEST_F(SwitchTest, AKeptFirstCountryOfTheBoxIsAFailure) {
+  modem.country = 4;
+  modem.keepsCountry = true;
+  Detect();
+  ASSERT_EQ(form->ComboBox1.Items.IndexOf("Germany"), 0);
+  EXPECT_EQ(form->ComboBox1.Text(), "Germany");
+  Choose("Japan");
+  PressOk();
+  ASSERT_EQ(host.messages.size(), 1u);
+  EXPECT_EQ(host.messages[0].text, TForm1::kDetectErrorBox);
+  EXPECT_EQ(modem.country, 4u);
+}
