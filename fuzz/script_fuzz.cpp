@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   rig.st.UseAti9 = in.ConsumeBool();
   rig.st.DebugMode = in.ConsumeBool();
   // The country list of a detected FAKEMODEM, a country chosen or not.
-  form.ChangeTo(4);
+  form.ChangeTo(TCountryTables::kLDEMList);
   form.Change_LFile("56K FAKEMODEM");
   if (in.ConsumeBool())
     form.ComboBox1.SetItemIndex(in.ConsumeIntegralInRange(0, form.ComboBox1.Items.Count() - 1));

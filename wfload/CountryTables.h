@@ -42,7 +42,18 @@ class TCountryTables {
   static constexpr int kSlots = 101;              // entries a table can hold
   static constexpr std::size_t kLineMax = 179;    // characters kept of an INI line
   static constexpr std::size_t kKeyCompare = 80;  // characters of a key compared
-  static constexpr unsigned kBuiltInLists = 8;
+  // Selectors of the built-in country lists (TForm1::ChangeTo, BuiltInList).
+  enum TListSelector : unsigned {
+    kINTList,
+    kDEMlist,
+    kPCI2List,
+    kLINTList,
+    kLDEMList,
+    kAllList,
+    kINT2List,
+    kDEM2List
+  };
+  static constexpr unsigned kBuiltInLists = kDEM2List + 1;
 
   // Slot n holds entry n of the last reading; slots at and above CtyCount
   // keep what an earlier reading left in them.
@@ -91,9 +102,8 @@ class TCountryTables {
   // country command to send. The caller copies CountryCmd into CurCommand.
   bool CheckCountry(const std::string& comboText, int comboItemCount);
 
-  // Items of the built-in list `selector` (0 INTList, 1 DEMlist, 2 PCI2List,
-  // 3 LINTList, 4 LDEMList, 5 AllList, 6 INT2List, 7 DEM2List); an empty list
-  // for any other selector, which leaves IDlist as it is.
+  // Items of the built-in list `selector` (TListSelector); an empty list for
+  // any other selector, which leaves IDlist as it is.
   static const std::vector<std::string>& BuiltInList(unsigned selector);
   // Design name of list `selector` ("INTList" ...), or "" for any other.
   static const char* BuiltInListName(unsigned selector);

@@ -254,7 +254,7 @@ void TForm1::Timer2Timer() {
   numericCodes_ = answers.Numeric && !answers.Verbose;
   std::int32_t i = SearchVer(0, kIdentification);
   Panel7.Caption = st_.ReplyBuf;
-  ChangeTo(4);
+  ChangeTo(TCountryTables::kLDEMList);
   st_.ModemKnown = Change_LFile(st_.ReplyBuf);
   std::int32_t j = SearchVer(i + 1, "ATH3");
   if (std::strlen(st_.ReplyBuf) < 3) st_.ModemKnown = false;

@@ -45,7 +45,7 @@ struct TDialogState {
   std::uint8_t ScriptSel = 0;  // 0: ListBox1, 1: ListBox2
   std::int32_t ScriptLine = 0;
   bool ScriptMore = false;
-  bool ScriptAbort = false;
+  bool ScriptAbort = false;  // stays false: a failed step ends the run in Timer2C at once
 
   std::int32_t DpiShift = 0;  // animation offset for large display fonts
   std::int32_t DlgWidth = 0;  // client size the dialog keeps

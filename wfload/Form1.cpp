@@ -289,7 +289,7 @@ void TForm1::CompleteMatch() {
   st_.WaitMatched = true;
   if (!st_.LadderBusy) {
     Timer3.SetEnabled(false);
-    Timer2.SetInterval(100);
+    Timer2.SetInterval(kMatchedMs);
   }
 }
 

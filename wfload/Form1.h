@@ -73,6 +73,18 @@ class TForm1 {
   static constexpr unsigned kLadderStepMs = 800;
   // Timer2 during detection: from the ladder's end to the evaluation.
   static constexpr unsigned kEvaluationMs = 2000;
+  // Timer2 once the awaited reply is in (detection and switch alike).
+  static constexpr unsigned kMatchedMs = 100;
+  // Timer2 during the switch: how long a script step waits for its reply
+  // (the keyword table in Script.cpp gives each step its wait).
+  static constexpr unsigned kStepReplyMs = 10000;  // a command
+  static constexpr unsigned kDelayStepMs = 1000;   // DELAY
+  static constexpr unsigned kSend4StepMs = 3000;   // SEND4
+  static constexpr unsigned kSend1StepMs = 60000;  // SEND1
+  // Timer3 during the switch: from sending to the reply-word check.
+  static constexpr unsigned kReplyCheckMs = 600;
+  // Timer2 once the reply-word check has found a word.
+  static constexpr unsigned kReplyWordMs = 300;
 
   // Status and message texts.
   static constexpr const char* kDetectingModem = "Detecting Modem Now....";

@@ -9,6 +9,60 @@
 namespace {
 constexpr size_t kScriptLineMax = 80;
 constexpr size_t kFieldMax = TDialogState::kTextSize - 1;
+
+// The expected reply of a step that awaits none.
+constexpr const char* kNoReply = "NO";
+
+// Timer1's interval once the script runs (Timer2C sets it). Nothing enables
+// Timer1 during the switch, so it shows only as the interval.
+constexpr unsigned kScriptTimer1Ms = 6000;
+
+// What a step does with its command.
+enum class TScriptAction {
+  Send,             // sends it as it stands
+  CountryCommand,   // sends the chosen country's command instead (CheckCountry)
+  ClearTranscript,  // empties Memo1, then sends it
+  StatusCommand,    // sends "ATI9" instead when detection read the status from it
+  Pause,            // sends nothing
+};
+
+struct TScriptKeyword {
+  const char* Prefix;  // the command begins with it (case-sensitive)
+  TScriptAction Action;
+  unsigned WaitMs;  // Timer2: how long the step waits for its reply
+  bool NeedsReply;  // false: the step cannot fail
+};
+
+// The script's keywords, tried in this order on the start of a step's
+// command; the last row, with the empty prefix, is every other command.
+constexpr TScriptKeyword kKeywords[] = {
+    {"AT*NC", TScriptAction::CountryCommand, TForm1::kStepReplyMs, true},
+    {"ATI3", TScriptAction::ClearTranscript, TForm1::kStepReplyMs, true},
+    {"AT&V5", TScriptAction::StatusCommand, TForm1::kStepReplyMs, true},
+    // A pause that expects a reply (not "NO") fails: it has sent nothing.
+    {"DELAY", TScriptAction::Pause, TForm1::kDelayStepMs, true},
+    {"SEND1", TScriptAction::Send, TForm1::kSend1StepMs, false},
+    {"SEND4", TScriptAction::Send, TForm1::kSend4StepMs, false},
+    {"", TScriptAction::Send, TForm1::kStepReplyMs, true},
+};
+
+constexpr size_t kKeywordRows = sizeof kKeywords / sizeof kKeywords[0];
+static_assert(kKeywords[kKeywordRows - 1].Prefix[0] == '\0',
+              "the last keyword row takes every command");
+
+const TScriptKeyword& KeywordOf(const char (&command)[TDialogState::kTextSize]) {
+  const TScriptKeyword* keyword = kKeywords;
+  while (!StartsWith(command, keyword->Prefix)) ++keyword;
+  return *keyword;
+}
+
+// Line `n` of `script`, made its selected item; "" (none selected) when it
+// has no such line.
+std::string SelectLine(TListBox& script, int n) {
+  const bool inRange = n >= 0 && n < script.Items.Count();
+  script.Items.ItemIndex = inRange ? n : -1;
+  return inRange ? script.Items[n] : std::string();
+}
 }  // namespace
 
 int TForm1::GetCommand(const char* Line, char (&Command)[TDialogState::kTextSize],
@@ -36,35 +90,31 @@ void TForm1::SendCMD() {
   Timer2.SetEnabled(false);
   TListBox& script = st_.ScriptSel == 0 ? ListBox1 : ListBox2;
   if (st_.DebugMode > 0) script.Visible = true;
-  const int lines = script.Items.Count();
-  const bool inRange = st_.ScriptLine >= 0 && st_.ScriptLine < lines;
-  script.Items.ItemIndex = inRange ? st_.ScriptLine : -1;
-  const std::string line = inRange ? script.Items[st_.ScriptLine] : std::string();
-
   char expected[TDialogState::kTextSize] = {};
-  GetCommand(line.c_str(), st_.CurCommand, expected);
+  GetCommand(SelectLine(script, st_.ScriptLine).c_str(), st_.CurCommand, expected);
 
-  bool send = true;
-  // A country command goes out only for a country of the table.
-  if (StartsWith(st_.CurCommand, "AT*NC") && !CheckCountry()) send = false;
-  if (StartsWith(st_.CurCommand, "ATI3")) Memo1.Clear();
-  if (StartsWith(st_.CurCommand, "AT&V5") && st_.UseAti9 > 0) CopyText(st_.CurCommand, "ATI9");
-  if (StartsWith(st_.CurCommand, "DELAY")) send = false;
+  const TScriptKeyword& keyword = KeywordOf(st_.CurCommand);
+  bool send = keyword.Action != TScriptAction::Pause;
+  if (keyword.Action == TScriptAction::CountryCommand) {
+    // CurCommand becomes the chosen country's command; it is empty, and not
+    // sent, when the box names no country of the table.
+    send = CheckCountry();
+  }
+  if (keyword.Action == TScriptAction::ClearTranscript) Memo1.Clear();
+  if (keyword.Action == TScriptAction::StatusCommand && st_.UseAti9 > 0)
+    CopyText(st_.CurCommand, "ATI9");
   if (send) WriteCommData(st_.CurCommand);
 
-  if (st_.ScriptLine == lines - 1) {
+  if (st_.ScriptLine == script.Items.Count() - 1) {  // the last line
     st_.ScriptLine = -1;
     st_.ScriptMore = false;
   }
-  Timer2.SetInterval(10000);
-  Timer3.SetInterval(600);
-  if (std::strcmp(expected, "NO") == 0)
+  Timer2.SetInterval(keyword.WaitMs);
+  Timer3.SetInterval(kReplyCheckMs);
+  if (std::strcmp(expected, kNoReply) == 0)
     st_.WaitMatched = true;
   else
     WaitString(expected);
-  if (StartsWith(st_.CurCommand, "DELAY")) Timer2.SetInterval(1000);
-  if (StartsWith(st_.CurCommand, "SEND1")) Timer2.SetInterval(60000);
-  if (StartsWith(st_.CurCommand, "SEND4")) Timer2.SetInterval(3000);
   Timer2.SetEnabled(true);
   Timer3.SetEnabled(true);
   ++st_.ScriptLine;
@@ -75,7 +125,7 @@ void TForm1::CheckResponse() {
   for (int i = 0; i < ResponseList.Items.Count(); ++i) {
     ResponseList.Items.ItemIndex = i;
     if (SearchString(ResponseList.Items[i].c_str())) {
-      Timer2.SetInterval(300);
+      Timer2.SetInterval(kReplyWordMs);
       break;
     }
   }
@@ -86,17 +136,13 @@ void TForm1::Timer2C() {
   Timer1.SetEnabled(false);
   Timer2.SetEnabled(false);
   Timer3.SetEnabled(false);
-  Timer1.SetInterval(6000);
-  if (StartsWith(st_.CurCommand, "SEND1") || StartsWith(st_.CurCommand, "SEND4"))
-    st_.WaitMatched = true;
-  if (!st_.WaitMatched) {
-    st_.ScriptAbort = true;
-    FailScript();
-  }
+  Timer1.SetInterval(kScriptTimer1Ms);
+  if (!KeywordOf(st_.CurCommand).NeedsReply) st_.WaitMatched = true;
+  // The step is over: what it received is dropped.
   Comm1.PurgeInput();
   ClearBuffer();
-  if (st_.ScriptAbort) {
-    st_.ScriptAbort = false;
+  if (!st_.WaitMatched) {  // the awaited reply has not come
+    FailScript();
     st_.ScriptLine = 0;
     return;
   }
@@ -145,7 +191,10 @@ void TForm1::CompleteScript() {
 void TForm1::UPGRADEClick() {
   // OK acts once detection has found the modem, and only once.
   if (!detected_ || switching_) return;
-  if (!CheckCountry()) {
+  // CountryCmd and CurCommand become the chosen country's command, which the
+  // script's AT*NC line sends; none when the box names no country.
+  const bool countryChosen = CheckCountry();
+  if (!countryChosen) {
     Panel14.Caption = kSelectCountry;
     return;
   }
@@ -187,15 +236,21 @@ void TForm1::SwitchPortOpened(const std::string& error) {
   }
   PortOpenedForInput();
   st_.WaitMatched = true;
+  // The timers change roles: from here on Timer2 is the script's step timer
+  // (Timer2C ends a step and sends the next; its first tick, after the
+  // interval detection left, sends the first line) and Timer3 the reply-word
+  // check (CheckResponse).
   Timer2.SetOnTimer("Timer2C", [this] { Timer2C(); });
   Timer2.SetEnabled(true);
   Timer3.SetOnTimer("CheckResponse", [this] { CheckResponse(); });
 }
 
 void TForm1::ChangeTo(unsigned Selector) {
+  // In the order of TCountryTables::TListSelector.
   TListBox* lists[] = {&INTList,  &DEMlist, &PCI2List, &LINTList,
                        &LDEMList, &AllList, &INT2List, &DEM2List};
-  if (Selector < sizeof lists / sizeof lists[0]) IDlist = lists[Selector];
+  static_assert(sizeof lists / sizeof lists[0] == TCountryTables::kBuiltInLists);
+  if (Selector < TCountryTables::kBuiltInLists) IDlist = lists[Selector];
   ComboBox1.Items.Assign(IDlist->Items.Items());
   ComboBox1.SetItemIndex(-1);
 }
