@@ -56,8 +56,8 @@ const char* const kLines[] = {"AT*NC22;1;OK;", "AT&V5;1;OK;",   "ATI3;1;OK;", "D
 // How long a script may take: the first tick, then per line its longest step
 // and the sending, and slack.
 Ms Bound(const std::vector<std::string>& lines) {
-  Ms bound = 2000 + 1000;
-  for (size_t i = 0; i < lines.size() || i == 0; ++i) bound += 60000 + 200;
+  Ms bound = TForm1::kEvaluationMs + 1000;
+  for (size_t i = 0; i < lines.size() || i == 0; ++i) bound += TForm1::kSend1StepMs + 200;
   return bound;
 }
 

@@ -104,7 +104,7 @@ TForm1::TForm1(IFormHost& host, TCommPort& comm)
       INT2List(BuiltIn(6)),
       DEM2List(BuiltIn(7)),
       IDlist(&IDlistBox),
-      Timer1("Timer1", 500, true, "Timer1Timer", [this] { Timer1Timer(); }),
+      Timer1("Timer1", kPortStepMs, true, "Timer1Timer", [this] { Timer1Timer(); }),
       Timer2("Timer2", kEvaluationMs, false, "Timer2Timer", [this] { Timer2Timer(); }),
       Timer3("Timer3", kLadderStepMs, false, "Timer3Timer", [this] { Timer3Timer(); }),
       Timer4("Timer4", 15, true, "Timer4Timer", [this] { Timer4Timer(); }),

@@ -69,6 +69,8 @@ class TForm1 {
   static constexpr const char* kCaption = "Modem Regional Settings 2.3";
   static constexpr int kDesignWidth = 379;
   static constexpr int kDesignHeight = 287;
+  // Timer1 during detection: from one port to the next.
+  static constexpr unsigned kPortStepMs = 500;
   // Timer3 during detection: from one ladder step to the next.
   static constexpr unsigned kLadderStepMs = 800;
   // Timer2 during detection: from the ladder's end to the evaluation.

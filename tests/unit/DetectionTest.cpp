@@ -5,11 +5,6 @@
 #include <set>
 
 namespace {
-// Sending time of the ladder "AT", "ATZ", "ATI5", "ATH3", "AT&V5": 1 ms a
-// character.
-constexpr VirtualClock::Ms kLadderSending = 2 + 3 + 4 + 4 + 5;
-const std::vector<std::string> kLadder = {"AT", "ATZ", "ATI5", "ATH3", "AT&V5"};
-
 // A modem on COM1 whose identification names no family the INI file holds
 // where the dialog can find it.
 class UnknownModemTest : public DialogTest {
@@ -31,12 +26,12 @@ TEST_F(DialogTest, NoPortCostsHalfASecondEachThenNoModem) {
   ASSERT_EQ(port.openings.size(), 8u);
   for (size_t n = 0; n < 8; ++n) {
     EXPECT_EQ(port.openings[n].port, static_cast<int>(n + 1));
-    EXPECT_EQ(port.openings[n].at, 500 * (n + 1));
+    EXPECT_EQ(port.openings[n].at, TForm1::kPortStepMs * (n + 1));
   }
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, "No modem detect ??");
   EXPECT_EQ(host.messages[0].kind, TMsgKind::Error);
-  EXPECT_EQ(host.messages[0].at, 4500u);
+  EXPECT_EQ(host.messages[0].at, 9 * TForm1::kPortStepMs);
   EXPECT_TRUE(host.closed);
   EXPECT_FALSE(form->Timer4.Enabled());
 }
@@ -45,10 +40,10 @@ TEST_F(UnknownModemTest, OpenedPortHearsTheLadderAndCostsItsFullTime) {
   Scan("NO SUCH FAMILY");
   EXPECT_EQ(port.LinesOn(1), kLadder);
   ASSERT_EQ(port.lines.size(), kLadder.size());
-  for (size_t n = 1; n < port.lines.size(); ++n)  // 800 ms apart, after sending
-    EXPECT_EQ(port.lines[n].at - port.lines[n - 1].at, 800 + kLadder[n].size());
+  for (size_t n = 1; n < port.lines.size(); ++n)  // a ladder step apart, after sending
+    EXPECT_EQ(port.lines[n].at - port.lines[n - 1].at, TForm1::kLadderStepMs + Sending(kLadder[n]));
   ASSERT_GE(port.openings.size(), 2u);
-  EXPECT_EQ(port.openings[1].at - port.openings[0].at, 5 * 800 + 2000 + 500 + kLadderSending);
+  EXPECT_EQ(port.openings[1].at - port.openings[0].at, kLadderAndEvaluation + TForm1::kPortStepMs);
   EXPECT_EQ(form->ComPort.Text(), "COM1");
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, "Modem type can not detect ??");
@@ -105,7 +100,7 @@ TEST_F(DialogTest, AutoOffEndsTheScanAtItsFirstStep) {
   EXPECT_TRUE(port.openings.empty());
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, "No modem detect ??");
-  EXPECT_EQ(host.messages[0].at, 500u);
+  EXPECT_EQ(host.messages[0].at, TForm1::kPortStepMs);
   EXPECT_TRUE(host.closed);
 }
 
@@ -119,7 +114,7 @@ TEST_F(DialogTest, ComWordBeginsTheScanAtThatPort) {
   host.RunFor(20000);
   ASSERT_FALSE(port.openings.empty());
   EXPECT_EQ(port.openings[0].port, 5);
-  EXPECT_EQ(port.openings[0].at, 500u);
+  EXPECT_EQ(port.openings[0].at, TForm1::kPortStepMs);
   EXPECT_EQ(port.OpenedPorts(), std::vector<int>{5});
   EXPECT_TRUE(form->DetectionSucceeded());
 }
@@ -150,7 +145,8 @@ TEST_F(DialogTest, ErrorToStatusCommandLeadsToAti9) {
   Open();
   host.RunFor(10000);
   EXPECT_EQ(port.LinesOn(1).back(), "ATI9");
-  EXPECT_EQ(port.lines.back().at - port.lines[port.lines.size() - 2].at, 800u + 4);
+  EXPECT_EQ(port.lines.back().at - port.lines[port.lines.size() - 2].at,
+            TForm1::kLadderStepMs + Sending("ATI9"));
   EXPECT_EQ(st.UseAti9, 1);
   EXPECT_TRUE(form->DetectionSucceeded());
   EXPECT_EQ(form->ComboBox1.Text(), "North America (USA)");
@@ -166,9 +162,9 @@ TEST_F(DialogTest, ErrorToAti9BringsTheEvaluationForward) {
   host.RunFor(10000);
   ASSERT_EQ(port.LinesOn(1).back(), "ATI9");
   VirtualClock::Ms errorAt = port.lines.back().at + modem.replyDelay;
-  // Evaluated 100 ms after the "ERROR", next port step 500 ms later.
+  // Evaluated once the "ERROR" is in, the next port step after that.
   ASSERT_GE(port.openings.size(), 2u);
-  EXPECT_EQ(port.openings[1].at, errorAt + 100 + 500);
+  EXPECT_EQ(port.openings[1].at, errorAt + TForm1::kMatchedMs + TForm1::kPortStepMs);
 }
 
 // An "ERROR" before the status command neither stops the ladder nor arms
@@ -233,13 +229,13 @@ TEST_F(SwitchTest, ListedPortsAboveCom8AreWalkedAfterCom8AndTheModemIsSwitched) 
   host.serialPorts = {16, 3, 15, 11, 257, 0, -1};
   port.Attach(15, modem);
   Open();
-  host.RunUntil(9 * 500 + 1);
+  host.RunUntil(9 * TForm1::kPortStepMs + 1);
   EXPECT_EQ(Status(), "Detecting COM11...");
   EXPECT_EQ(form->ComPort.Text(), "COM11");
   host.RunFor(60000);
   ASSERT_TRUE(form->DetectionSucceeded());
   EXPECT_EQ(TriedPorts(port), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 11, 15}));
-  EXPECT_EQ(port.openings[9].at - port.openings[8].at, 5 * 800 + 2000 + 500 + kLadderSending);
+  EXPECT_EQ(port.openings[9].at - port.openings[8].at, kLadderAndEvaluation + TForm1::kPortStepMs);
   EXPECT_EQ(form->ComboBox1.Text(), "Germany");
   EXPECT_EQ(form->ComPort.Text(), "COM15");
   EXPECT_EQ(port.Port(), static_cast<TPort>(15));
@@ -258,10 +254,10 @@ TEST_F(DialogTest, ListedPortsCostHalfASecondEachAndUnlistedOnesNothing) {
   Open();
   host.RunFor(20000);
   EXPECT_EQ(TriedPorts(port), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 11, 15}));
-  EXPECT_EQ(port.openings.back().at, 10 * 500u);
+  EXPECT_EQ(port.openings.back().at, 10 * TForm1::kPortStepMs);
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, "No modem detect ??");
-  EXPECT_EQ(host.messages[0].at, 11 * 500u);
+  EXPECT_EQ(host.messages[0].at, 11 * TForm1::kPortStepMs);
 }
 
 // COM=n begins the scan at port n, also above COM8; AUTOOFF still ends it
@@ -329,7 +325,7 @@ TEST_F(DialogTest, HeldPortsAreNamedAfterTheFailure) {
       ASSERT_EQ(host.messages.size(), 1u);
       EXPECT_EQ(host.messages[0].text, row.box);
     }
-    EXPECT_EQ(held.openings.at(2).at - start, 1500u);  // a held port costs half a second
+    EXPECT_EQ(held.openings.at(2).at - start, 3 * TForm1::kPortStepMs);  // a held port: one step
     host.DestroyTimers();
   }
 }
@@ -353,7 +349,7 @@ TEST_F(DialogTest, SlowOpeningsHoldTheScanButNotTheDialog) {
   host.RunFor(60000);
   EXPECT_TRUE(form->DetectionSucceeded());
   ASSERT_EQ(port.openings.size(), 2u);
-  EXPECT_EQ(port.openings[1].at, 1000u + 3000u);
+  EXPECT_EQ(port.openings[1].at, 2 * TForm1::kPortStepMs + port.openTakes[2]);
 
   CloseForm();
   ResetDialogState();
@@ -365,8 +361,8 @@ TEST_F(DialogTest, SlowOpeningsHoldTheScanButNotTheDialog) {
   host.RunFor(60000);
   EXPECT_EQ(TriedPorts(port), (std::vector<int>{1, 2, 3}));
   EXPECT_FALSE(port.openings[1].opened);
-  EXPECT_EQ(port.openings[1].at - start, 1000u + comm32::kPortOpenLimitMs);
-  EXPECT_EQ(port.openings[2].at - start, 1000u + comm32::kPortOpenLimitMs + 500u);
+  EXPECT_EQ(port.openings[1].at - start, 2 * TForm1::kPortStepMs + comm32::kPortOpenLimitMs);
+  EXPECT_EQ(port.openings[2].at - start, 3 * TForm1::kPortStepMs + comm32::kPortOpenLimitMs);
   EXPECT_TRUE(form->DetectionSucceeded());
 }
 

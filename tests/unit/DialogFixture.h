@@ -11,6 +11,22 @@
 
 class DialogTest : public ::testing::Test, public DialogRig {};
 
+// WriteCommData sleeps 1 ms after each character: the time from a command's
+// first character to its carriage return.
+inline VirtualClock::Ms Sending(const std::string& command) { return command.size(); }
+
+// The ladder a modem hears on a port just opened, and the time its sending
+// takes.
+inline const std::vector<std::string> kLadder = {"AT", "ATZ", "ATI5", "ATH3", "AT&V5"};
+inline const VirtualClock::Ms kLadderSending = [] {
+  VirtualClock::Ms sum = 0;
+  for (const std::string& command : kLadder) sum += Sending(command);
+  return sum;
+}();
+// From the opening of a port that hears the whole ladder to its evaluation.
+inline const VirtualClock::Ms kLadderAndEvaluation =
+    kLadder.size() * TForm1::kLadderStepMs + TForm1::kEvaluationMs + kLadderSending;
+
 // The country switch after a detection: a FAKEMODEM set to the USA, on COM1
 // unless the test attaches it elsewhere before Detect().
 class SwitchTest : public DialogTest {

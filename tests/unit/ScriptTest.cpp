@@ -18,11 +18,12 @@ TEST_F(SwitchTest, ChosenCountryIsSetAndReported) {
   EXPECT_TRUE(host.closed);
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(st.ScriptLine, 0);
-  // First step after the interval detection left (2000 ms); each step ends
-  // 100 ms after its "OK".
+  // First step after the interval detection left; each step ends when its
+  // "OK" is in.
   ASSERT_EQ(port.lines.size(), 2u);
-  EXPECT_EQ(port.lines[0].at, okAt + 2000 + 10);
-  EXPECT_EQ(port.lines[1].at, port.lines[0].at + 250 + 100 + 5);
+  EXPECT_EQ(port.lines[0].at, okAt + TForm1::kEvaluationMs + Sending("AT%T19,0,4"));
+  EXPECT_EQ(port.lines[1].at,
+            port.lines[0].at + modem.replyDelay + TForm1::kMatchedMs + Sending("AT&V5"));
 }
 
 TEST_F(SwitchTest, CodeZeroIsSentAsZero) {
@@ -52,7 +53,7 @@ TEST_F(SwitchTest, RefusedCountryFailsAfterTenSeconds) {
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, " Modem Detect Error !!     ");
   EXPECT_EQ(host.messages[0].kind, TMsgKind::Error);
-  EXPECT_EQ(host.messages[0].at, port.lines[0].at + 10000);
+  EXPECT_EQ(host.messages[0].at, port.lines[0].at + TForm1::kStepReplyMs);
   EXPECT_EQ(Status(), "Detect ERROR.....");
   EXPECT_EQ(modem.heard.size(), 1u);  // the status command is never sent
   EXPECT_FALSE(port.IsOpen());
@@ -135,11 +136,12 @@ TEST_F(SwitchTest, StepsWithoutAnExpectedReplyCannotFail) {
   PressOk();
   EXPECT_EQ(modem.heard, (std::vector<std::string>{"ATQ", "SEND4X", "SEND1X"}));
   ASSERT_EQ(port.lines.size(), 3u);
-  EXPECT_EQ(port.lines[1].at - port.lines[0].at, 10000u + 1000 + 6);
-  EXPECT_EQ(port.lines[2].at - port.lines[1].at, 3000u + 6);
+  EXPECT_EQ(port.lines[1].at - port.lines[0].at,
+            TForm1::kStepReplyMs + TForm1::kDelayStepMs + Sending("SEND4X"));
+  EXPECT_EQ(port.lines[2].at - port.lines[1].at, TForm1::kSend4StepMs + Sending("SEND1X"));
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, " Modem reset OK !!     ");
-  EXPECT_EQ(host.messages[0].at, port.lines[2].at + 60000);
+  EXPECT_EQ(host.messages[0].at, port.lines[2].at + TForm1::kSend1StepMs);
 }
 
 TEST_F(SwitchTest, NoReplyStepEndsEarlyWhenThePreviousTextComesAgain) {
@@ -149,7 +151,7 @@ TEST_F(SwitchTest, NoReplyStepEndsEarlyWhenThePreviousTextComesAgain) {
   PressOk();
   ASSERT_EQ(port.lines.size(), 2u);
   // Both answered "OK": the second step ends 100 ms after its reply.
-  EXPECT_EQ(host.messages.at(0).at, port.lines[1].at + 250 + 100);
+  EXPECT_EQ(host.messages.at(0).at, port.lines[1].at + modem.replyDelay + TForm1::kMatchedMs);
   EXPECT_EQ(host.messages.at(0).text, " Modem reset OK !!     ");
 }
 
@@ -161,32 +163,41 @@ TEST_F(SwitchTest, DelayWithAReplyWaitsOneSecondForIt) {
   EXPECT_TRUE(modem.heard.empty());
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, " Modem Detect Error !!     ");
-  EXPECT_EQ(host.messages[0].at, okAt + 2000 + 1000);
+  EXPECT_EQ(host.messages[0].at, okAt + TForm1::kEvaluationMs + TForm1::kDelayStepMs);
 }
 
 // An unclosed reply field leaves the expected reply empty; an empty line or
 // an unclosed first field also sends the previous command again. Either way
 // the step fails after 10 s although the modem answers "OK".
-class BrokenLineTest : public SwitchTest,
-                       public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+struct BrokenLine {
+  const char* line;  // the script's second line, after "ATA;1;OK;"
+  const char* sent = "";
+  BrokenLine Sends(const char* command) const { return {line, command}; }
+};
+
+void PrintTo(const BrokenLine& row, std::ostream* os) {
+  *os << '"' << row.line << "\" sends " << row.sent;
+}
+
+class BrokenLineTest : public SwitchTest, public ::testing::WithParamInterface<BrokenLine> {};
 
 TEST_P(BrokenLineTest, FailsEvenWhenAnswered) {
-  const auto& [line, sent] = GetParam();
+  const BrokenLine& row = GetParam();
   Detect();
   Choose("Germany");
-  UseScript({"ATA;1;OK;", line});
+  UseScript({"ATA;1;OK;", row.line});
   PressOk();
   ASSERT_EQ(modem.heard.size(), 2u);
-  EXPECT_EQ(modem.heard[1], sent);
+  EXPECT_EQ(modem.heard[1], row.sent);
   ASSERT_EQ(host.messages.size(), 1u);
   EXPECT_EQ(host.messages[0].text, " Modem Detect Error !!     ");
-  EXPECT_EQ(host.messages[0].at, port.lines[1].at + 10000);
+  EXPECT_EQ(host.messages[0].at, port.lines[1].at + TForm1::kStepReplyMs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, BrokenLineTest,
-                         ::testing::Values(std::make_pair("ATB;1;OK", "ATB"),
-                                           std::make_pair("", "ATA"),
-                                           std::make_pair("ATB", "ATA")));
+                         ::testing::Values(BrokenLine{"ATB;1;OK"}.Sends("ATB"),
+                                           BrokenLine{""}.Sends("ATA"),
+                                           BrokenLine{"ATB"}.Sends("ATA")));
 
 TEST_F(SwitchTest, OneLineScriptCompletesOnTheNextTick) {
   Detect();

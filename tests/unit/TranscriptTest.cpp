@@ -68,13 +68,13 @@ TEST_F(MatcherTest, CompletionOutsideTheLadderBringsTheStepForward) {
   st.LadderBusy = true;
   Receive("OK\r\n");
   EXPECT_TRUE(form->Timer3.Enabled());
-  EXPECT_EQ(form->Timer2.Interval(), 2000u);
+  EXPECT_EQ(form->Timer2.Interval(), TForm1::kEvaluationMs);
 
   form->WaitString("OK");
   st.LadderBusy = false;
   Receive("OK\r\n");
   EXPECT_FALSE(form->Timer3.Enabled());
-  EXPECT_EQ(form->Timer2.Interval(), 100u);
+  EXPECT_EQ(form->Timer2.Interval(), TForm1::kMatchedMs);
 }
 
 TEST_F(DialogTest, TranscriptTakesEachDeliveryUpToItsZeroByteOnItsOwnLine) {

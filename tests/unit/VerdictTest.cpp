@@ -31,8 +31,9 @@ enum class Listing {
 
 struct ScanRow {
   const char* name;
-  std::vector<Ahead> ahead;  // on COM1, COM2, ...; the modem follows them
   Listing listing;
+  std::vector<Ahead> ahead = {};  // on COM1, COM2, ...; the modem follows them
+  ScanRow Behind(std::vector<Ahead> devices) const { return {name, listing, std::move(devices)}; }
 };
 
 std::unique_ptr<FakeDevice> MakeDevice(Ahead kind) {
@@ -98,27 +99,25 @@ TEST_P(ScanVerdictTest, ModemBehindOtherDevicesIsSwitchedAndTheVerdictIsTrue) {
   // The first step comes after the full evaluation interval, as after a
   // lone modem.
   ASSERT_FALSE(port.lines.empty());
-  EXPECT_EQ(port.lines[0].at, okAt + 2000 + 10);
+  EXPECT_EQ(port.lines[0].at, okAt + TForm1::kEvaluationMs + Sending("AT%T19,0,4"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Scans, ScanVerdictTest,
     ::testing::Values(
-        ScanRow{"LoneModem", {}, Listing::Both},
-        ScanRow{"ErrorAheadOfModemWithoutAti9", {Ahead::ErrorToStatus}, Listing::V5Only},
-        ScanRow{"ErrorAheadOfModemWithBoth", {Ahead::ErrorToStatus}, Listing::Both},
-        ScanRow{"ErrorAheadOfAti9Modem", {Ahead::ErrorToStatus}, Listing::I9Only},
-        ScanRow{"LateErrorAheadOfModemWithoutAti9", {Ahead::LateError}, Listing::V5Only},
-        ScanRow{"SilentAndError", {Ahead::Silent, Ahead::ErrorToStatus}, Listing::V5Only},
-        ScanRow{"UnknownAndEchoOff", {Ahead::UnknownFamily, Ahead::EchoOff}, Listing::Both},
-        ScanRow{"ErrorSilentUnknown",
-                {Ahead::ErrorToStatus, Ahead::Silent, Ahead::UnknownFamily},
-                Listing::V5Only},
-        ScanRow{"EchoOffLateErrorSilent",
-                {Ahead::EchoOff, Ahead::LateError, Ahead::Silent},
-                Listing::I9Only},
-        ScanRow{"ErrorsLineInTheListing", {}, Listing::V5WithErrors},
-        ScanRow{"UnknownAheadOfErrorsLine", {Ahead::UnknownFamily}, Listing::V5WithErrors}),
+        ScanRow{"LoneModem", Listing::Both},
+        ScanRow{"ErrorAheadOfModemWithoutAti9", Listing::V5Only}.Behind({Ahead::ErrorToStatus}),
+        ScanRow{"ErrorAheadOfModemWithBoth", Listing::Both}.Behind({Ahead::ErrorToStatus}),
+        ScanRow{"ErrorAheadOfAti9Modem", Listing::I9Only}.Behind({Ahead::ErrorToStatus}),
+        ScanRow{"LateErrorAheadOfModemWithoutAti9", Listing::V5Only}.Behind({Ahead::LateError}),
+        ScanRow{"SilentAndError", Listing::V5Only}.Behind({Ahead::Silent, Ahead::ErrorToStatus}),
+        ScanRow{"UnknownAndEchoOff", Listing::Both}.Behind({Ahead::UnknownFamily, Ahead::EchoOff}),
+        ScanRow{"ErrorSilentUnknown", Listing::V5Only}.Behind({Ahead::ErrorToStatus, Ahead::Silent,
+                                                               Ahead::UnknownFamily}),
+        ScanRow{"EchoOffLateErrorSilent", Listing::I9Only}.Behind({Ahead::EchoOff, Ahead::LateError,
+                                                                   Ahead::Silent}),
+        ScanRow{"ErrorsLineInTheListing", Listing::V5WithErrors},
+        ScanRow{"UnknownAheadOfErrorsLine", Listing::V5WithErrors}.Behind({Ahead::UnknownFamily})),
     [](const ::testing::TestParamInfo<ScanRow>& info) { return std::string(info.param.name); });
 
 // Whatever a closed port still hands over is dropped: it is in the transcript
@@ -129,11 +128,13 @@ TEST_F(SwitchTest, BytesOfAClosedPortReachNoTranscript) {
   port.Attach(1, *late);
   port.Attach(2, modem);
   Open();
-  // COM1 opens at 500 and is evaluated 6018 ms later; "AT&V5" went out at
-  // 500 + 3218, its "ERROR" is due 3400 ms after that.
-  host.RunUntil(500 + 6018);
+  // COM1 opens after one port step and is evaluated after the ladder and
+  // the evaluation interval; "AT&V5" went out after four ladder steps, its
+  // "ERROR" is due 3400 ms after that.
+  const VirtualClock::Ms evaluated = TForm1::kPortStepMs + kLadderAndEvaluation;
+  host.RunUntil(evaluated);
   EXPECT_EQ(form->Memo1.Text().find("AT&V5"), std::string::npos);
-  host.RunUntil(500 + 6518 + 100);  // COM2 open, its "AT" not yet answered
+  host.RunUntil(evaluated + TForm1::kPortStepMs + 100);  // COM2 open, its "AT" not yet answered
   ASSERT_EQ(port.OpenedPorts(), (std::vector<int>{1, 2}));
   EXPECT_EQ(form->Memo1.Text(), "");
   EXPECT_FALSE(st.WaitMatched);
@@ -143,15 +144,41 @@ namespace {
 
 struct AnswerRow {
   const char* name;
-  const char* word;                 // the modem's result word; "OK" sets the country
-  std::vector<std::string> bursts;  // the answer as delivered, when not plainly framed
-  bool keeps = false;               // answers "OK" but keeps its country
-  bool ati9 = false;                // lists its country for "ATI9" only ("AT&V5" answers "ERROR")
-  bool unlisted = false;            // its listing shows the new country by no key of the table
-  bool echoOff = false;             // its stored profile: echo off
-  bool numeric = false;             // its stored profile: numeric result codes
-  bool setupRefused = false;        // answers "ERROR" to what sets its echo and codes right
+  const char* word;                      // the modem's result word; "OK" sets the country
+  std::vector<std::string> bursts = {};  // the answer as delivered, when not plainly framed
+  bool keeps = false;                    // answers "OK" but keeps its country
+  bool ati9 = false;          // lists its country for "ATI9" only ("AT&V5" answers "ERROR")
+  bool unlisted = false;      // its listing shows the new country by no key of the table
+  bool echoOff = false;       // its stored profile: echo off
+  bool numeric = false;       // its stored profile: numeric result codes
+  bool setupRefused = false;  // answers "ERROR" to what sets its echo and codes right
+
+  AnswerRow Named(const char* rowName) const {
+    AnswerRow row = *this;
+    row.name = rowName;
+    return row;
+  }
+  AnswerRow InBursts(std::vector<std::string> delivered) const {
+    AnswerRow row = *this;
+    row.bursts = std::move(delivered);
+    return row;
+  }
+  AnswerRow Keeps() const { return With(&AnswerRow::keeps); }
+  AnswerRow ListsForAti9() const { return With(&AnswerRow::ati9); }
+  AnswerRow Unlisted() const { return With(&AnswerRow::unlisted); }
+  AnswerRow EchoOff() const { return With(&AnswerRow::echoOff); }
+  AnswerRow Numeric() const { return With(&AnswerRow::numeric); }
+  AnswerRow RefusesSetup() const { return With(&AnswerRow::setupRefused); }
+  AnswerRow With(bool AnswerRow::*flag) const {
+    AnswerRow row = *this;
+    row.*flag = true;
+    return row;
+  }
 };
+
+// A modem that answers the country command with `word`; the row is named
+// after it.
+AnswerRow Says(const char* word) { return AnswerRow{word, word}; }
 
 void PrintTo(const AnswerRow& row, std::ostream* os) { *os << row.name; }
 
@@ -201,7 +228,7 @@ TEST_P(CountryAnswerTest, VerdictIsWhatTheModemDid) {
   const std::string status = row.ati9 ? "ATI9" : "AT&V5";
 
   Detect();
-  std::vector<std::string> ladder = {"AT", "ATZ", "ATI5", "ATH3", "AT&V5"};
+  std::vector<std::string> ladder = kLadder;
   if (row.ati9) ladder.push_back("ATI9");
   if (row.echoOff) {  // once more, the echo turned on in place of the reset
     const std::vector<std::string> again(ladder.begin() + 2, ladder.end());
@@ -234,44 +261,40 @@ TEST_P(CountryAnswerTest, VerdictIsWhatTheModemDid) {
   const size_t country = setup.empty() ? 0 : 1;
   ASSERT_EQ(port.lines.size(), heard.size());
   if (row.setupRefused) {
-    EXPECT_EQ(told.at, port.lines[0].at + 10000);
+    EXPECT_EQ(told.at, port.lines[0].at + TForm1::kStepReplyMs);
   } else if (!answeredOk) {
-    EXPECT_EQ(told.at, port.lines[country].at + 10000);
+    EXPECT_EQ(told.at, port.lines[country].at + TForm1::kStepReplyMs);
   } else {
     const size_t bursts = row.bursts.empty() ? 1 : row.bursts.size();
-    EXPECT_EQ(port.lines[country + 1].at,
-              port.lines[country].at + 250 + 300 * (bursts - 1) + 100 + status.size());
-    EXPECT_EQ(told.at, port.lines[country + 1].at + 250 + 100);
+    EXPECT_EQ(port.lines[country + 1].at, port.lines[country].at + modem.replyDelay +
+                                              modem.burstGap * (bursts - 1) + TForm1::kMatchedMs +
+                                              Sending(status));
+    EXPECT_EQ(told.at, port.lines[country + 1].at + modem.replyDelay + TForm1::kMatchedMs);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Words, CountryAnswerTest,
     ::testing::Values(
-        AnswerRow{"OK", "OK", {}}, AnswerRow{"ERROR", "ERROR", {}}, AnswerRow{"NOK1", "NOK1", {}},
-        AnswerRow{"NOK2", "NOK2", {}}, AnswerRow{"NOK3", "NOK3", {}}, AnswerRow{"NOK4", "NOK4", {}},
-        AnswerRow{"NoDialTone", "NO DIAL TONE", {}}, AnswerRow{"BUSY", "BUSY", {}},
-        AnswerRow{"RING", "RING", {}}, AnswerRow{"VCON", "VCON", {}}, AnswerRow{"NOK", "NOK", {}},
-        AnswerRow{"OKAY", "OKAY", {}}, AnswerRow{"BROKEN", "BROKEN", {}},
-        AnswerRow{"ERRORS", "ERRORS", {}}, AnswerRow{"NOERROR", "NOERROR", {}},
-        AnswerRow{"OkSplit", "OK", {"AT%T19,0,4\r\r\nO", "K\r\n"}},
-        AnswerRow{"OkThenLineEnd", "OK", {"AT%T19,0,4\r\r\nOK", "\r\n"}},
-        AnswerRow{"OkAfterEchoCr", "OK", {"AT%T19,0,4\rOK\r"}},
-        AnswerRow{"Nok1Split", "NOK1", {"AT%T19,0,4\r\r\nN", "OK1\r\n"}},
-        AnswerRow{"KeptListedByAtV5", "OK", {}, true},
-        AnswerRow{"KeptListedByAti9", "OK", {}, true, true},
-        AnswerRow{"ChosenListedByAti9", "OK", {}, false, true},
-        AnswerRow{"ListingNamesNoCountry", "OK", {}, false, false, true},
-        AnswerRow{"EchoOff", "OK", {}, false, false, false, true},
-        AnswerRow{"EchoOffKept", "OK", {}, true, false, false, true},
-        AnswerRow{"EchoOffAti9", "OK", {}, false, true, false, true},
-        AnswerRow{"Numeric", "OK", {}, false, false, false, false, true},
-        AnswerRow{"NumericRefused", "ERROR", {}, false, false, false, false, true},
-        AnswerRow{"NumericKept", "OK", {}, true, false, false, false, true},
-        AnswerRow{"NumericKeptAti9", "OK", {}, true, true, false, false, true},
-        AnswerRow{"NumericAti9", "OK", {}, false, true, false, false, true},
-        AnswerRow{"NumericAnswersFourToV1", "OK", {}, false, false, false, false, true, true},
-        AnswerRow{"EchoOffNumeric", "OK", {}, false, false, false, true, true}),
+        Says("OK"), Says("ERROR"), Says("NOK1"), Says("NOK2"), Says("NOK3"), Says("NOK4"),
+        Says("NO DIAL TONE").Named("NoDialTone"), Says("BUSY"), Says("RING"), Says("VCON"),
+        Says("NOK"), Says("OKAY"), Says("BROKEN"), Says("ERRORS"), Says("NOERROR"),
+        Says("OK").Named("OkSplit").InBursts({"AT%T19,0,4\r\r\nO", "K\r\n"}),
+        Says("OK").Named("OkThenLineEnd").InBursts({"AT%T19,0,4\r\r\nOK", "\r\n"}),
+        Says("OK").Named("OkAfterEchoCr").InBursts({"AT%T19,0,4\rOK\r"}),
+        Says("NOK1").Named("Nok1Split").InBursts({"AT%T19,0,4\r\r\nN", "OK1\r\n"}),
+        Says("OK").Named("KeptListedByAtV5").Keeps(),
+        Says("OK").Named("KeptListedByAti9").Keeps().ListsForAti9(),
+        Says("OK").Named("ChosenListedByAti9").ListsForAti9(),
+        Says("OK").Named("ListingNamesNoCountry").Unlisted(), Says("OK").Named("EchoOff").EchoOff(),
+        Says("OK").Named("EchoOffKept").Keeps().EchoOff(),
+        Says("OK").Named("EchoOffAti9").ListsForAti9().EchoOff(),
+        Says("OK").Named("Numeric").Numeric(), Says("ERROR").Named("NumericRefused").Numeric(),
+        Says("OK").Named("NumericKept").Keeps().Numeric(),
+        Says("OK").Named("NumericKeptAti9").Keeps().ListsForAti9().Numeric(),
+        Says("OK").Named("NumericAti9").ListsForAti9().Numeric(),
+        Says("OK").Named("NumericAnswersFourToV1").Numeric().RefusesSetup(),
+        Says("OK").Named("EchoOffNumeric").EchoOff().Numeric()),
     [](const ::testing::TestParamInfo<AnswerRow>& info) { return std::string(info.param.name); });
 
 // The read-back looks at every country of the box, the first one included: a
