@@ -72,6 +72,10 @@ TEST_F(DialogTest, ModemOnCom2EndsTheScanWithItsCountryPreselected) {
   EXPECT_EQ(form->Image2.Bounds.Top, 80);
   EXPECT_EQ(form->ComboBox1.Items.Items(),
             (std::vector<std::string>{"Germany", "Japan", "North America (USA)"}));
+  // The family's countries, in file order, fill LDEMList, the hidden list
+  // detection makes the current one.
+  EXPECT_EQ(form->LDEMList.Items.Items(),
+            (std::vector<std::string>{"North America (USA)", "Japan", "Germany"}));
   EXPECT_EQ(form->ComboBox1.Text(), "Germany");
   EXPECT_EQ(form->Panel7.Caption, "56K FAKEMODEM V1.0");
   EXPECT_EQ(form->Panel8.Caption, "ERROR");
