@@ -192,7 +192,8 @@ class TForm1 {
   // Status is left in upper case.
   int ListedCountry(char* Status, size_t StatusSize);
   // Builds the country command for ComboBox1's text into CountryCmd and
-  // CurCommand; false (and nothing built) when the text names no country.
+  // CurCommand (replacing what CurCommand held); false when the text names no
+  // country, and both are then empty.
   bool CheckCountry();
 
   // Detection has ended with a recognised modem (OK may start the switch).
