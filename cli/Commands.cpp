@@ -248,16 +248,10 @@ class TModemRun {
     std::string error;
     std::unique_ptr<TPortSet> ports = MakePortSet(options_.ports, loop, error);
     if (!ports) return Fail(kExitUsage, error);
-    ports->OnNote = [this](const std::string& note) { out_.Progress().Line("ctyset2: " + note); };
 
     TConsoleHost host(loop, ini.path, ports->FormWords());
     host.serialPorts = ports->Listed();
-    host.OnStatus = [&](const TForm1& form, const std::string& text) {
-      ShowStatus(out_, *ports, form, text);
-    };
-    host.OnMessage = [this](const TForm1& form, const TConsoleHost::TMessage& box) {
-      if (!IsVerdict(form.Outcome())) out_.Progress().Line("ctyset2: " + box.text);
-    };
+    Listen(host, *ports);
     // The form goes before the host lets go of its timers.
     struct TSession {
       TConsoleHost& host;
@@ -279,6 +273,18 @@ class TModemRun {
       all.insert(all.end(), names.begin(), names.end());
     }
     return all;
+  }
+
+  // Progress: ports passed over, the status line, boxes other than the
+  // verdict.
+  void Listen(TConsoleHost& host, TPortSet& ports) {
+    ports.OnNote = [this](const std::string& note) { out_.Progress().Line("ctyset2: " + note); };
+    host.OnStatus = [this, &ports](const TForm1& form, const std::string& text) {
+      ShowStatus(out_, ports, form, text);
+    };
+    host.OnMessage = [this](const TForm1& form, const TConsoleHost::TMessage& box) {
+      if (!IsVerdict(form.Outcome())) out_.Progress().Line("ctyset2: " + box.text);
+    };
   }
 
   // Detection, then for set the switch.

@@ -207,7 +207,9 @@ struct Session {
       FUZZ_CHECK(outcomes <= 1);
       if (outcomes == 0) {
         FUZZ_CHECK(cancelled);
-        FUZZ_CHECK(rig.form->Outcome() == TOutcome::None);
+        // Cancelled during the scan or at the prompt.
+        FUZZ_CHECK(rig.form->Outcome() ==
+                   (rig.form->DetectionSucceeded() ? TOutcome::Prompt : TOutcome::None));
       } else {
         FUZZ_CHECK(m.back().text == TForm1::kNoModem || m.back().text == TForm1::kUnknownModem);
         FUZZ_CHECK(m.back().kind == TMsgKind::Error);

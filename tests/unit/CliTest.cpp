@@ -123,6 +123,8 @@ struct TCase {
   }
 };
 
+void PrintTo(const TCase& c, std::ostream* os) { *os << c.name; }
+
 const TCase kCases[] = {
     TCase("DetectOnFirstDevice")
         .Devices({{TDevice::Modem, {}}, {TDevice::Silent, {}}, {TDevice::Absent, {}}})
