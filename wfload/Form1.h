@@ -195,7 +195,7 @@ class TForm1 {
   // screen. Each is set where its status text or box is.
   enum class TOutcome {
     None,           // the scan is under way
-    NoPort,         // kNoModem: no port has opened
+    NoPort,         // kNoModem: no port has opened since loading
     UnknownFamily,  // kUnknownModem: no port held a modem of a known family
     Prompt,         // the modem's countries are offered (kSelectCountry)
     Switched,       // kResetOkBox
