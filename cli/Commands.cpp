@@ -11,7 +11,6 @@
 #include "cli/Json.h"
 #include "cli/Platform.h"
 #include "cli/Progress.h"
-#include "wfload/DialogState.h"
 #include "wfload/Form1.h"
 
 namespace {
@@ -186,30 +185,25 @@ int RunList(const TOptions& options, TOutput& out) {
   return out.Result(kExitOk, lines);
 }
 
-// A box's first line: a verdict may go on with a line naming the ports that
-// another program held.
-std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+using TOutcome = TForm1::TOutcome;
 
-// Verdict boxes of the dialog; any other box is a passing error.
-bool IsVerdict(const std::string& text) {
-  for (const char* verdict :
-       {TForm1::kNoModem, TForm1::kUnknownModem, TForm1::kDetectErrorBox, TForm1::kResetOkBox})
-    if (FirstLine(text) == verdict) return true;
-  return false;
+// A verdict box ends the dialog; any other box is a passing error.
+bool IsVerdict(TOutcome outcome) {
+  return outcome != TOutcome::None && outcome != TOutcome::Prompt;
 }
 
 // The status line as progress: each port with the device behind it, ports
-// the scan passes over and the prompt for a choice left out.
-void ShowStatus(TOutput& out, const TPortSet& ports, const std::string& text) {
-  int slot = 0;
-  if (std::sscanf(text.c_str(), TForm1::kDetectingFormat, &slot) == 1) {
+// the scan passes over and the prompt for a choice left out. The prompt
+// stands from the end of the scan until OK starts the switch.
+void ShowStatus(TOutput& out, const TPortSet& ports, const TForm1& form, const std::string& text) {
+  if (const int slot = form.ProbedPort()) {
     const std::string name = ports.Name(slot);
     if (name.empty()) return;
     const std::string com = "COM" + std::to_string(slot);
     out.Progress().Status(name == com ? text : text + " (" + name + ")");
     return;
   }
-  if (text != TForm1::kSelectCountry) out.Progress().Status(text);
+  if (form.Outcome() == TOutcome::None || form.SwitchRunning()) out.Progress().Status(text);
 }
 
 // What detect and set report; empty texts are null in JSON.
@@ -254,14 +248,10 @@ class TModemRun {
     std::string error;
     std::unique_ptr<TPortSet> ports = MakePortSet(options_.ports, loop, error);
     if (!ports) return Fail(kExitUsage, error);
-    ports->OnNote = [this](const std::string& note) { out_.Progress().Line("ctyset2: " + note); };
 
     TConsoleHost host(loop, ini.path, ports->FormWords());
     host.serialPorts = ports->Listed();
-    host.OnStatus = [&](const std::string& text) { ShowStatus(out_, *ports, text); };
-    host.OnMessage = [this](const TConsoleHost::TMessage& box) {
-      if (!IsVerdict(box.text)) out_.Progress().Line("ctyset2: " + box.text);
-    };
+    Listen(host, *ports);
     // The form goes before the host lets go of its timers.
     struct TSession {
       TConsoleHost& host;
@@ -285,6 +275,18 @@ class TModemRun {
     return all;
   }
 
+  // Progress: ports passed over, the status line, boxes other than the
+  // verdict.
+  void Listen(TConsoleHost& host, TPortSet& ports) {
+    ports.OnNote = [this](const std::string& note) { out_.Progress().Line("ctyset2: " + note); };
+    host.OnStatus = [this, &ports](const TForm1& form, const std::string& text) {
+      ShowStatus(out_, ports, form, text);
+    };
+    host.OnMessage = [this](const TForm1& form, const TConsoleHost::TMessage& box) {
+      if (!IsVerdict(form.Outcome())) out_.Progress().Line("ctyset2: " + box.text);
+    };
+  }
+
   // Detection, then for set the switch.
   int Drive(TConsoleHost& host, const TPortSet& ports, TForm1& form) {
     host.RunUntil([&] { return form.DetectionSucceeded() || !ports.Fault().empty(); });
@@ -292,14 +294,12 @@ class TModemRun {
     if (!form.DetectionSucceeded()) {
       // A scan that heard nothing at all found no modem, whatever the dialog
       // would call it.
-      const std::string verdict = Verdict(host);
-      const std::string held = verdict.substr(FirstLine(verdict).size());
-      result_.message = host.ReceivedBytes() == 0 ? TForm1::kNoModem + held : verdict;
-      return Finish(
-          FirstLine(result_.message) == TForm1::kNoModem ? kExitNoModem : kExitUnknownFamily,
-          {result_.message});
+      const bool heard = host.ReceivedBytes() > 0;
+      result_.message = heard ? Verdict(host) : form.WithHeldPorts(TForm1::kNoModem);
+      const bool noModem = !heard || form.Outcome() == TOutcome::NoPort;
+      return Finish(noModem ? kExitNoModem : kExitUnknownFamily, {result_.message});
     }
-    const TCountryTables& tables = DialogState().Tables;
+    const TCountryTables& tables = form.Tables();
     result_.port = ports.Name(form.Comm1.Port());
     result_.family = tables.Family;
     result_.country = form.ComboBox1.Text();
@@ -324,8 +324,7 @@ class TModemRun {
     });
     host.RunUntil(nullptr);
     if (const int code = Stopped(host, ports); code >= 0) return code;
-    const bool ok =
-        !host.Messages().empty() && host.Messages().back().kind == TMsgKind::Information;
+    const bool ok = form.Outcome() == TOutcome::Switched;
     result_.message = Verdict(host);
     lines.back() += " -> " + WithCode(result_.target, result_.targetCode);
     const std::string& reported = form.ReportedCountry();

@@ -25,11 +25,7 @@ void TConsoleHost::Attach(TForm1& form) {
 }
 
 void TConsoleHost::Detach() {
-  if (!form_) return;
-  for (TTimer* timer : {&form_->Timer1, &form_->Timer2, &form_->Timer3, &form_->Timer4}) {
-    loop_.Disarm(timer);
-    timer->Attach(nullptr);
-  }
+  if (form_) form_->DetachTimers();
   form_ = nullptr;
 }
 
@@ -54,7 +50,7 @@ void TConsoleHost::RunUntil(const std::function<bool()>& done) {
 void TConsoleHost::ReportStatus() {
   if (!form_ || form_->Panel14.Caption == status_) return;
   status_ = form_->Panel14.Caption;
-  if (OnStatus) OnStatus(status_);
+  if (OnStatus) OnStatus(*form_, status_);
 }
 
 void TConsoleHost::ArmTimer(TTimer& timer) {
@@ -70,7 +66,7 @@ void TConsoleHost::Sleep(unsigned ms) {
 void TConsoleHost::ShowMessage(const std::string& text, TMsgKind kind) {
   ReportStatus();  // the controls are brought up to date before a box shows
   messages_.push_back({text, kind});
-  if (OnMessage) OnMessage(messages_.back());
+  if (OnMessage && form_) OnMessage(*form_, messages_.back());
 }
 
 std::string TConsoleHost::SystemDirectory() {

@@ -43,9 +43,10 @@ class TConsoleHost final : public IFormHost {
   // Bytes the port has delivered to the form.
   unsigned long ReceivedBytes() const { return receivedBytes_; }
 
-  // Listeners: each new text of the status line Panel14, each message box.
-  std::function<void(const std::string&)> OnStatus;
-  std::function<void(const TMessage&)> OnMessage;
+  // Listeners: each new text of the status line Panel14, each message box,
+  // with the form that shows it.
+  std::function<void(const TForm1&, const std::string&)> OnStatus;
+  std::function<void(const TForm1&, const TMessage&)> OnMessage;
 
   // IFormHost
   void ArmTimer(TTimer& timer) override;

@@ -21,6 +21,7 @@
 namespace {
 
 using Ms = VirtualClock::Ms;
+using TOutcome = TForm1::TOutcome;
 
 constexpr Ms kMaxBox = 5000;         // longest a message box stays up
 constexpr Ms kDetectBound = 120000;  // 8 ports of two ladder runs (13 s) at most, and slack
@@ -206,13 +207,20 @@ struct Session {
       FUZZ_CHECK(outcomes <= 1);
       if (outcomes == 0) {
         FUZZ_CHECK(cancelled);
+        // Cancelled during the scan or at the prompt.
+        FUZZ_CHECK(rig.form->Outcome() ==
+                   (rig.form->DetectionSucceeded() ? TOutcome::Prompt : TOutcome::None));
       } else {
         FUZZ_CHECK(m.back().text == TForm1::kNoModem || m.back().text == TForm1::kUnknownModem);
         FUZZ_CHECK(m.back().kind == TMsgKind::Error);
+        FUZZ_CHECK(
+            rig.form->Outcome() ==
+            (m.back().text == TForm1::kNoModem ? TOutcome::NoPort : TOutcome::UnknownFamily));
       }
     } else {
       // The country prompt, with nothing left running.
       FUZZ_CHECK(rig.form->DetectionSucceeded());
+      FUZZ_CHECK(rig.form->Outcome() == TOutcome::Prompt && rig.form->ProbedPort() == 0);
       FUZZ_CHECK(rig.Status() == TForm1::kSelectCountry);
       FUZZ_CHECK(NothingRunning());
       FUZZ_CHECK(!rig.port.IsOpen());
@@ -245,6 +253,7 @@ struct Session {
       // Nothing started: still the prompt, unless cancelled.
       FUZZ_CHECK(!rig.form->SwitchRunning());
       FUZZ_CHECK(Outcomes(firstMessage) == 0);
+      FUZZ_CHECK(rig.form->Outcome() == TOutcome::Prompt);
       FUZZ_CHECK(rig.host.closed == (cancelAt < kSwitchBound));
       if (!rig.host.closed) FUZZ_CHECK(NothingRunning() && !rig.port.IsOpen());
       return;
@@ -259,6 +268,8 @@ struct Session {
       FUZZ_CHECK(last.text == TForm1::kResetOkBox || last.text == TForm1::kDetectErrorBox);
       FUZZ_CHECK(last.kind ==
                  (last.text == TForm1::kResetOkBox ? TMsgKind::Information : TMsgKind::Error));
+      FUZZ_CHECK(rig.form->Outcome() ==
+                 (last.text == TForm1::kResetOkBox ? TOutcome::Switched : TOutcome::Failed));
       FUZZ_CHECK(!rig.port.IsOpen());
     }
   }

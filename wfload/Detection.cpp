@@ -116,6 +116,7 @@ void TForm1::ShowDetecting() {
   char status[TDialogState::kTextSize];
   std::snprintf(status, sizeof status, kDetectingFormat, static_cast<int>(st_.CurPort));
   Panel14.Caption = status;
+  probedPort_ = st_.CurPort;
 }
 
 // The lowest port above COM8 that the system lists, from `from` on; 0 when
@@ -182,19 +183,34 @@ void TForm1::ForgetEarlierPorts() {
 }
 
 void TForm1::EndScan() {
-  if (!st_.PortOpened) {
-    Timer4.SetEnabled(false);
-    host_.ShowMessage(WithHeldPorts(kNoModem), TMsgKind::Error);
-    host_.Close();
-  } else if (!st_.ModemKnown) {
-    Timer4.SetEnabled(false);
-    host_.ShowMessage(WithHeldPorts(kUnknownModem), TMsgKind::Error);
-    host_.Close();
-  } else {
+  if (st_.PortOpened && st_.ModemKnown) {
     detected_ = true;
+    Tell(TOutcome::Prompt);
+  } else {
+    Timer4.SetEnabled(false);
+    Tell(st_.PortOpened ? TOutcome::UnknownFamily : TOutcome::NoPort);
+    host_.Close();
   }
   StopAnimation();
+  probedPort_ = 0;
   Panel14.Caption = kSelectCountry;
+}
+
+void TForm1::Tell(TOutcome outcome) {
+  outcome_ = outcome;
+  switch (outcome) {
+    case TOutcome::NoPort:
+      return host_.ShowMessage(WithHeldPorts(kNoModem), TMsgKind::Error);
+    case TOutcome::UnknownFamily:
+      return host_.ShowMessage(WithHeldPorts(kUnknownModem), TMsgKind::Error);
+    case TOutcome::Switched:
+      return host_.ShowMessage(kResetOkBox, TMsgKind::Information);
+    case TOutcome::Failed:
+      return host_.ShowMessage(kDetectErrorBox, TMsgKind::Error);
+    case TOutcome::None:
+    case TOutcome::Prompt:
+      return;
+  }
 }
 
 // A port held by another program was passed over: the failure says so on a

@@ -2,6 +2,7 @@
 // wait-text matcher, the reply lookup, sending and the busy animation.
 #include "wfload/Form1.h"
 
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -18,6 +19,10 @@ TStringList ListOf(const std::vector<std::string>& items, bool sorted = false) {
 TListBox BuiltIn(unsigned selector) {
   return TListBox(TCountryTables::BuiltInListName(selector),
                   ListOf(TCountryTables::BuiltInList(selector)));
+}
+
+std::array<TTimer*, 4> TimersOf(TForm1& form) {
+  return {&form.Timer1, &form.Timer2, &form.Timer3, &form.Timer4};
 }
 
 bool EqualsIgnoringCase(const char* a, const char* b) {
@@ -142,7 +147,14 @@ TForm1::~TForm1() {
 }
 
 void TForm1::AttachTimers() {
-  for (TTimer* timer : {&Timer1, &Timer2, &Timer3, &Timer4}) timer->Attach(&host_);
+  for (TTimer* timer : TimersOf(*this)) timer->Attach(&host_);
+}
+
+void TForm1::DetachTimers() {
+  for (TTimer* timer : TimersOf(*this)) {
+    host_.DisarmTimer(*timer);
+    timer->Attach(nullptr);
+  }
 }
 
 void TForm1::FormCreate() {

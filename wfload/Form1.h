@@ -141,6 +141,8 @@ class TForm1 {
 
   // Attaches the four timers to the host; those enabled start counting.
   void AttachTimers();
+  // Disarms them and lets go of the host; call before the form goes.
+  void DetachTimers();
 
   // Creation, size, destruction.
   void FormCreate();
@@ -204,6 +206,26 @@ class TForm1 {
   // before, and when the listing named no country of the table.
   const std::string& ReportedCountry() const { return reported_; }
 
+  // What the dialog has told the user, for hosts that do not read the
+  // screen. Each is set where its status text or box is.
+  enum class TOutcome {
+    None,           // the scan is under way
+    NoPort,         // kNoModem: no port has opened since loading
+    UnknownFamily,  // kUnknownModem: no port held a modem of a known family
+    Prompt,         // the modem's countries are offered (kSelectCountry)
+    Switched,       // kResetOkBox
+    Failed,         // kDetectErrorBox: a step or the read-back failed
+  };
+  TOutcome Outcome() const { return outcome_; }
+  // The port the status line says is probed (kDetectingFormat); 0 when it
+  // names none.
+  int ProbedPort() const { return probedPort_; }
+  // The country table of the modem's family.
+  const TCountryTables& Tables() const { return st_.Tables; }
+  // `text` with the ports of this scan that another program held, on a
+  // line of its own (kHeldByOne, kHeldByOthers).
+  std::string WithHeldPorts(const char* text) const;
+
  private:
   void EndScan();
   void ProbePort();
@@ -213,7 +235,6 @@ class TForm1 {
   void PortOpenDone(bool opened, const std::string& error);
   // The rest of CountryCode once the port is open (or an ECommsError text).
   void SwitchPortOpened(const std::string& error);
-  std::string WithHeldPorts(const char* text) const;
   void ForgetEarlierPorts();
   // Closes Comm1; what it still hands over afterwards is dropped.
   void ClosePort();
@@ -222,6 +243,8 @@ class TForm1 {
   void CompleteMatch();
   void AnswerTimeout();
   void CompleteScript();
+  // Sets the outcome and shows its box (Prompt has none).
+  void Tell(TOutcome outcome);
   // The end of a run that failed: the status, the port, the error box.
   void FailScript();
   // The ladder once more on the port just evaluated.
@@ -244,6 +267,8 @@ class TForm1 {
   bool echoTurnedOn_ = false;
   bool numericCodes_ = false;
   std::string reported_;
+  TOutcome outcome_ = TOutcome::None;
+  int probedPort_ = 0;
   // The next port step ends the scan (AUTOOFF, or the modem is known).
   bool scanEnds_ = false;
   // What an opening under way is for.

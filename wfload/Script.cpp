@@ -157,7 +157,7 @@ void TForm1::FailScript() {
   Panel14.Caption = kDetectError;
   ClosePort();
   Timer4.SetEnabled(false);
-  host_.ShowMessage(kDetectErrorBox, TMsgKind::Error);
+  Tell(TOutcome::Failed);
   host_.Close();
 }
 
@@ -182,7 +182,7 @@ void TForm1::CompleteScript() {
   Cancel.Enabled = true;
   Timer4.SetEnabled(false);
   Panel14.Caption = kResetOk;
-  host_.ShowMessage(kResetOkBox, TMsgKind::Information);
+  Tell(TOutcome::Switched);
   ClosePort();
   host_.Repaint();
   host_.Close();

@@ -91,149 +91,148 @@ TRun RunCli(const std::vector<std::string>& args, milliseconds stopAfter = milli
 // What stands behind one --port value.
 enum class TDevice { Modem, Silent, Absent };
 
+using TDevices = std::vector<std::pair<TDevice, std::vector<std::string>>>;
+using TLines = std::vector<std::string>;
+
+// One run of the program against simulated devices, and what it must show.
 struct TCase {
   const char* name;
-  std::vector<std::pair<TDevice, std::vector<std::string>>> devices;  // with modemsim options
-  std::vector<std::string> args;  // after the --ini and --port options
-  int exit;
-  // Expected in stdout; "{N}" stands for the path of device N.
-  std::vector<std::string> out;
-  std::string err;      // expected in stderr
-  const char* country;  // the first modem's country afterwards ("" not checked)
-  // Command lines the first modem must (not) have received.
-  std::vector<std::string> sent, notSent;
+  TDevices devices;          // behind --port 1, 2, ...; with modemsim options
+  TLines args;               // after the --ini and --port options
+  int exit = 0;              // the exit code
+  TLines out;                // expected in stdout; "{N}" stands for the path of device N
+  std::string err;           // expected in stderr
+  const char* country = "";  // the first modem's country afterwards ("" not checked)
+  TLines sent, notSent;      // command lines the first modem must (not) have received
+
+  explicit TCase(const char* caseName) : name(caseName) {}
+  TCase& Devices(TDevices value) { return Set(devices, std::move(value)); }
+  TCase& Args(TLines value) { return Set(args, std::move(value)); }
+  TCase& Exit(int value) { return Set(exit, value); }
+  TCase& Out(TLines value) { return Set(out, std::move(value)); }
+  TCase& Err(std::string value) { return Set(err, std::move(value)); }
+  TCase& Country(const char* value) { return Set(country, value); }
+  TCase& Sent(TLines value) { return Set(sent, std::move(value)); }
+  TCase& NotSent(TLines value) { return Set(notSent, std::move(value)); }
+
+ private:
+  template <class T>
+  TCase& Set(T& field, T value) {
+    field = std::move(value);
+    return *this;
+  }
 };
 
+void PrintTo(const TCase& c, std::ostream* os) { *os << c.name; }
+
 const TCase kCases[] = {
-    {"DetectOnFirstDevice",
-     {{TDevice::Modem, {}}, {TDevice::Silent, {}}, {TDevice::Absent, {}}},
-     {"detect"},
-     0,
-     {"Port:    {0}\nFamily:  FAXLINK 336\nCountry: North America (USA) (B5)\n"},
-     "Detecting COM1... ({0})",
-     "B5",
-     {"ATI5", "AT&V5"},
-     {"ATI9"}},
-    {"DetectOnThirdDevice",
-     {{TDevice::Silent, {}}, {TDevice::Absent, {}}, {TDevice::Modem, {"--country", "04"}}},
-     {"--json", "detect"},
-     0,
-     {R"j({"command":"detect","port":"{2}","family":"FAXLINK 336","country":"Germany","code":"04","exit":0})j"},
-     "Detecting COM3... ({2})",
-     "",
-     {},
-     {}},
-    {"SetAccepted",
-     {{TDevice::Modem, {}}},
-     {"--json", "set", "GERMANY"},
-     0,
-     {R"j("port":"{0}","family":"FAXLINK 336","country":"Germany","code":"04",)j"
-      R"j("previous_country":"North America (USA)","previous_code":"B5","result":"ok",)j"
-      R"j("message":" Modem reset OK !!     ","exit":0})j"},
-     "Modem reset OK!!",
-     "04",
-     {"AT%T19,0,4", "AT&V5"},
-     {}},
-    {"SetRefused",
-     {{TDevice::Modem, {"--refuse-country"}}},
-     {"--json", "set", "germany"},
-     6,
-     {R"j("result":"failed","message":" Modem Detect Error !!     ","exit":6})j"},
-     "Detect ERROR.....",
-     "B5",
-     {"AT%T19,0,4"},
-     {}},
+    TCase("DetectOnFirstDevice")
+        .Devices({{TDevice::Modem, {}}, {TDevice::Silent, {}}, {TDevice::Absent, {}}})
+        .Args({"detect"})
+        .Out({"Port:    {0}\nFamily:  FAXLINK 336\nCountry: North America (USA) (B5)\n"})
+        .Err("Detecting COM1... ({0})")
+        .Country("B5")
+        .Sent({"ATI5", "AT&V5"})
+        .NotSent({"ATI9"}),
+    TCase("DetectOnThirdDevice")
+        .Devices(
+            {{TDevice::Silent, {}}, {TDevice::Absent, {}}, {TDevice::Modem, {"--country", "04"}}})
+        .Args({"--json", "detect"})
+        .Out(
+            {R"j({"command":"detect","port":"{2}","family":"FAXLINK 336","country":"Germany","code":"04","exit":0})j"})
+        .Err("Detecting COM3... ({2})"),
+    TCase("SetAccepted")
+        .Devices({{TDevice::Modem, {}}})
+        .Args({"--json", "set", "GERMANY"})
+        .Out({R"j("port":"{0}","family":"FAXLINK 336","country":"Germany","code":"04",)j"
+              R"j("previous_country":"North America (USA)","previous_code":"B5","result":"ok",)j"
+              R"j("message":" Modem reset OK !!     ","exit":0})j"})
+        .Err("Modem reset OK!!")
+        .Country("04")
+        .Sent({"AT%T19,0,4", "AT&V5"}),
+    TCase("SetRefused")
+        .Devices({{TDevice::Modem, {"--refuse-country"}}})
+        .Args({"--json", "set", "germany"})
+        .Exit(6)
+        .Out({R"j("result":"failed","message":" Modem Detect Error !!     ","exit":6})j"})
+        .Err("Detect ERROR.....")
+        .Country("B5")
+        .Sent({"AT%T19,0,4"}),
     // The modem vanishes once detection has read its status.
-    {"SetUnanswered",
-     {{TDevice::Modem, {"--hangup-after", "5"}}},
-     {"--json", "set", "Germany"},
-     6,
-     {R"j("country":"Germany","code":"04","previous_country":"North America (USA)")j",
-      R"j("result":"failed")j"},
-     "Detect ERROR.....",
-     "B5",
-     {"AT&V5"},
-     {"AT%T19,0,4"}},
+    TCase("SetUnanswered")
+        .Devices({{TDevice::Modem, {"--hangup-after", "5"}}})
+        .Args({"--json", "set", "Germany"})
+        .Exit(6)
+        .Out({R"j("country":"Germany","code":"04","previous_country":"North America (USA)")j",
+              R"j("result":"failed")j"})
+        .Err("Detect ERROR.....")
+        .Country("B5")
+        .Sent({"AT&V5"})
+        .NotSent({"AT%T19,0,4"}),
     // "OK" to the country command, but the listing still names the USA.
-    {"SetKept",
-     {{TDevice::Modem, {"--keep-country"}}},
-     {"--json", "set", "Germany"},
-     6,
-     {R"j("country":"North America (USA)","code":"B5","previous_country":"North America (USA)",)j"
-      R"j("previous_code":"B5","result":"failed","message":" Modem Detect Error !!     ")j"},
-     "Detect ERROR.....",
-     "B5",
-     {"AT%T19,0,4", "AT&V5"},
-     {}},
+    TCase("SetKept")
+        .Devices({{TDevice::Modem, {"--keep-country"}}})
+        .Args({"--json", "set", "Germany"})
+        .Exit(6)
+        .Out(
+            {R"j("country":"North America (USA)","code":"B5","previous_country":"North America (USA)",)j"
+             R"j("previous_code":"B5","result":"failed","message":" Modem Detect Error !!     ")j"})
+        .Err("Detect ERROR.....")
+        .Country("B5")
+        .Sent({"AT%T19,0,4", "AT&V5"}),
     // Echo off and numeric codes in the stored profile: found with the echo
     // turned on, switched with verbose codes.
-    {"SetSwitchedEchoOffNumeric",
-     {{TDevice::Modem, {"--stored-echo-off", "--numeric-codes"}}},
-     {"set", "Germany"},
-     0,
-     {"Country: North America (USA) (B5) -> Germany (04)\n Modem reset OK !!     \n"},
-     "Modem reset OK!!",
-     "04",
-     {"ATE1", "ATE1V1", "AT%T19,0,4", "AT&V5"},
-     {"ATI9"}},
-    {"SetCountryOfAnotherFamily",
-     {{TDevice::Modem, {}}},
-     {"--json", "set", "mexico"},
-     5,
-     {R"j("family":"FAXLINK 336",)j", R"j("result":"failed")j",
-      R"j("closest":["France","Spain","Belgium"],"exit":5)j"},
-     "",
-     "B5",
-     {"ATI5"},
-     {"AT%T19"}},
+    TCase("SetSwitchedEchoOffNumeric")
+        .Devices({{TDevice::Modem, {"--stored-echo-off", "--numeric-codes"}}})
+        .Args({"set", "Germany"})
+        .Out({"Country: North America (USA) (B5) -> Germany (04)\n Modem reset OK !!     \n"})
+        .Err("Modem reset OK!!")
+        .Country("04")
+        .Sent({"ATE1", "ATE1V1", "AT%T19,0,4", "AT&V5"})
+        .NotSent({"ATI9"}),
+    TCase("SetCountryOfAnotherFamily")
+        .Devices({{TDevice::Modem, {}}})
+        .Args({"--json", "set", "mexico"})
+        .Exit(5)
+        .Out({R"j("family":"FAXLINK 336",)j", R"j("result":"failed")j",
+              R"j("closest":["France","Spain","Belgium"],"exit":5)j"})
+        .Country("B5")
+        .Sent({"ATI5"})
+        .NotSent({"AT%T19"}),
     // The first country of the first family, its words given apart.
-    {"SetFirstCountry",
-     {{TDevice::Modem, {"--country", "04"}}},
-     {"set", "north", "AMERICA", "(usa)"},
-     0,
-     {"Country: Germany (04) -> North America (USA) (B5)\n Modem reset OK !!     \n"},
-     "Modem reset OK!!",
-     "B5",
-     {"AT%T19,0,B5", "AT&V5"},
-     {}},
-    {"UnknownFamily",
-     {{TDevice::Modem, {"--ident", "ACME 2400 Rev 1"}}},
-     {"detect"},
-     4,
-     {"Modem type can not detect ??\n"},
-     "",
-     "",
-     {"ATI5"},
-     {}},
+    TCase("SetFirstCountry")
+        .Devices({{TDevice::Modem, {"--country", "04"}}})
+        .Args({"set", "north", "AMERICA", "(usa)"})
+        .Out({"Country: Germany (04) -> North America (USA) (B5)\n Modem reset OK !!     \n"})
+        .Err("Modem reset OK!!")
+        .Country("B5")
+        .Sent({"AT%T19,0,B5", "AT&V5"}),
+    TCase("UnknownFamily")
+        .Devices({{TDevice::Modem, {"--ident", "ACME 2400 Rev 1"}}})
+        .Args({"detect"})
+        .Exit(4)
+        .Out({"Modem type can not detect ??\n"})
+        .Sent({"ATI5"}),
     // A family whose keys do not name what the modem reports.
-    {"DetectCountryTheTableLacks",
-     {{TDevice::Modem, {"--ident", "QUILLNET 56K V.90"}}},
-     {"detect"},
-     0,
-     {"Family:  QUILLNET 56K\nCountry: UnKnow\n"},
-     "",
-     "B5",
-     {"ATI5"},
-     {}},
-    {"OnlyAbsentDevices",
-     {{TDevice::Absent, {}}},
-     {"detect"},
-     3,
-     {"No modem detect ??\n"},
-     "Detecting COM1... ({0})",
-     "",
-     {},
-     {}},
+    TCase("DetectCountryTheTableLacks")
+        .Devices({{TDevice::Modem, {"--ident", "QUILLNET 56K V.90"}}})
+        .Args({"detect"})
+        .Out({"Family:  QUILLNET 56K\nCountry: UnKnow\n"})
+        .Country("B5")
+        .Sent({"ATI5"}),
+    TCase("OnlyAbsentDevices")
+        .Devices({{TDevice::Absent, {}}})
+        .Args({"detect"})
+        .Exit(3)
+        .Out({"No modem detect ??\n"})
+        .Err("Detecting COM1... ({0})"),
     // Ports that open but never answer hold no modem.
-    {"OnlySilentDevices",
-     {{TDevice::Silent, {}}},
-     {"--json", "detect"},
-     3,
-     {R"j({"command":"detect","port":null,"family":null,"country":null,"code":null,"message":"No modem detect ??","exit":3})j"},
-     "",
-     "",
-     {},
-     {}},
+    TCase("OnlySilentDevices")
+        .Devices({{TDevice::Silent, {}}})
+        .Args({"--json", "detect"})
+        .Exit(3)
+        .Out(
+            {R"j({"command":"detect","port":null,"family":null,"country":null,"code":null,"message":"No modem detect ??","exit":3})j"}),
 };
 
 std::string Fill(std::string text, const std::vector<std::string>& paths) {

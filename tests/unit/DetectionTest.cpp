@@ -235,9 +235,11 @@ TEST_F(SwitchTest, ListedPortsAboveCom8AreWalkedAfterCom8AndTheModemIsSwitched) 
   Open();
   host.RunUntil(9 * TForm1::kPortStepMs + 1);
   EXPECT_EQ(Status(), "Detecting COM11...");
+  EXPECT_EQ(form->ProbedPort(), 11);
   EXPECT_EQ(form->ComPort.Text(), "COM11");
   host.RunFor(60000);
   ASSERT_TRUE(form->DetectionSucceeded());
+  EXPECT_EQ(form->ProbedPort(), 0);  // the status line asks for a country
   EXPECT_EQ(TriedPorts(port), (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 11, 15}));
   EXPECT_EQ(port.openings[9].at - port.openings[8].at, kLadderAndEvaluation + TForm1::kPortStepMs);
   EXPECT_EQ(form->ComboBox1.Text(), "Germany");
@@ -297,13 +299,21 @@ TEST_F(DialogTest, HeldPortsAreNamedAfterTheFailure) {
     std::set<int> held;
     bool unknownDevice;  // on COM5
     const char* box;     // "" for none: the modem on COM6 is found
+    TForm1::TOutcome outcome;
   };
+  using TOutcome = TForm1::TOutcome;
   const Row rows[] = {
-      {{3}, false, "No modem detect ??\nCOM3 is in use by another program."},
-      {{3, 12}, true, "Modem type can not detect ??\nCOM3 and COM12 are in use by other programs."},
-      {{2, 3, 4}, false, "No modem detect ??\nCOM2, COM3 and COM4 are in use by other programs."},
-      {{}, false, "No modem detect ??"},
-      {{3}, true, ""},
+      {{3}, false, "No modem detect ??\nCOM3 is in use by another program.", TOutcome::NoPort},
+      {{3, 12},
+       true,
+       "Modem type can not detect ??\nCOM3 and COM12 are in use by other programs.",
+       TOutcome::UnknownFamily},
+      {{2, 3, 4},
+       false,
+       "No modem detect ??\nCOM2, COM3 and COM4 are in use by other programs.",
+       TOutcome::NoPort},
+      {{}, false, "No modem detect ??", TOutcome::NoPort},
+      {{3}, true, "", TOutcome::Prompt},
   };
   for (const Row& row : rows) {
     ResetDialogState();
@@ -321,16 +331,21 @@ TEST_F(DialogTest, HeldPortsAreNamedAfterTheFailure) {
     const VirtualClock::Ms start = clock.Now();
     TForm1 form(host, held);
     form.AttachTimers();
+    TOutcome told = TOutcome::None;  // as the box shows
+    host.onMessage = [&](const FakeHost::Message&) { told = form.Outcome(); };
     host.RunFor(40000);
+    EXPECT_EQ(form.Outcome(), row.outcome);
     if (*row.box == '\0') {
       EXPECT_TRUE(host.messages.empty());
       EXPECT_TRUE(form.DetectionSucceeded());
     } else {
       ASSERT_EQ(host.messages.size(), 1u);
       EXPECT_EQ(host.messages[0].text, row.box);
+      EXPECT_EQ(told, row.outcome);
     }
     EXPECT_EQ(held.openings.at(2).at - start, 3 * TForm1::kPortStepMs);  // a held port: one step
     host.DestroyTimers();
+    host.onMessage = nullptr;
   }
 }
 

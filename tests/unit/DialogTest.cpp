@@ -11,6 +11,12 @@ TEST_F(DialogTest, CreationShowsTheDetectingStateWithTimersRunning) {
   EXPECT_TRUE(host.Armed(form->Timer4));
   EXPECT_FALSE(host.Armed(form->Timer2));
   EXPECT_FALSE(host.Armed(form->Timer3));
+  // The window takes them off before the form goes: none counts any more,
+  // also once enabled again.
+  form->DetachTimers();
+  form->Timer2.SetEnabled(true);
+  for (TTimer* t : {&form->Timer1, &form->Timer2, &form->Timer3, &form->Timer4})
+    EXPECT_FALSE(host.Armed(*t)) << t->Name;
   EXPECT_FALSE(form->Panel7.Visible);
   EXPECT_FALSE(form->Memo1.Visible);
   EXPECT_EQ(port.BaudRate(), tbr115200);

@@ -239,6 +239,8 @@ TEST_P(CountryAnswerTest, VerdictIsWhatTheModemDid) {
   EXPECT_EQ(form->ComboBox1.Text(), "North America (USA)");
 
   Choose("Germany");
+  TForm1::TOutcome outcome = TForm1::TOutcome::None;  // as the box shows
+  host.onMessage = [&](const FakeHost::Message&) { outcome = form->Outcome(); };
   const std::string log = CommsLogOf([&] { PressOk(); });
   const bool accepted = modem.country == 4;
   const bool answeredOk = std::string(row.word) == "OK" && !row.setupRefused;
@@ -246,6 +248,7 @@ TEST_P(CountryAnswerTest, VerdictIsWhatTheModemDid) {
   ASSERT_EQ(host.messages.size(), 1u);
   const FakeHost::Message& told = host.messages[0];
   EXPECT_EQ(told.text == TForm1::kResetOkBox, accepted);
+  EXPECT_EQ(outcome, accepted ? TForm1::TOutcome::Switched : TForm1::TOutcome::Failed);
   EXPECT_EQ(Status(), accepted ? "Modem reset OK!!" : "Detect ERROR.....");
 
   std::vector<std::string> heard;

@@ -51,7 +51,7 @@ TDialogWindow::TDialogWindow(HINSTANCE module, std::unique_ptr<TCommPort> comm,
     : module_(module), comm_(std::move(comm)), startWords_(std::move(startWords)) {}
 
 TDialogWindow::~TDialogWindow() {
-  DetachTimers();
+  if (form_) form_->DetachTimers();
   form_.reset();
   if (hwnd_) DestroyWindow(hwnd_);
 }
@@ -87,7 +87,7 @@ void TDialogWindow::RunModal(HWND owner) {
     UpdateWindow(hwnd_);
 
     ModalLoop();
-    DetachTimers();
+    form_->DetachTimers();
     form_.reset();  // FormDestroy closes the port
     // Re-enable the owner before destroying, so activation returns to it.
     if (ownerWasEnabled) EnableWindow(owner, TRUE);
@@ -181,14 +181,6 @@ void TDialogWindow::CenterOnScreen() {
   SetWindowPos(hwnd_, nullptr, (screenWidth - (r.right - r.left)) / 2,
                (screenHeight - (r.bottom - r.top)) / 2, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}
-
-void TDialogWindow::DetachTimers() {
-  if (!form_) return;
-  for (TTimer* timer : {&form_->Timer1, &form_->Timer2, &form_->Timer3, &form_->Timer4}) {
-    DisarmTimer(*timer);
-    timer->Attach(nullptr);
-  }
 }
 
 // ---------------------------------------------------------------------------

@@ -100,7 +100,6 @@ class TDialogWindow final : public IFormHost {
   void BuildScene();
   // Puts the satellite at `place` in the scene and on the screen.
   void MoveSatellite(const RECT& place);
-  void DetachTimers();
   void CenterOnScreen();
 
   // Runs one handler of the form as an event of the window; then mirrors
