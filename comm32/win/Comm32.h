@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "comm32/CommPort.h"
-#include "comm32/win/CommThreads.h"
+#include "comm32/win/CommThread.h"
 #include "comm32/win/DeviceOpen.h"
 
 class TComm32 : public TCommPort {

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "comm32/win/CommThreads.h"
+#include "comm32/win/CommThread.h"
 #include "comm32/win/CommsLogWin.h"
 
 void CommReadThread::Execute() {

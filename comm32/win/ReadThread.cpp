@@ -1,7 +1,7 @@
 #include <cstring>
 #include <string>
 
-#include "comm32/win/CommThreads.h"
+#include "comm32/win/CommThread.h"
 #include "comm32/win/CommsLogWin.h"
 
 namespace {

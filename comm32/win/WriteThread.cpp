@@ -1,6 +1,6 @@
 #include <string>
 
-#include "comm32/win/CommThreads.h"
+#include "comm32/win/CommThread.h"
 #include "comm32/win/CommsLogWin.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "comm32/win/CommThreads.h"
+#include "comm32/win/CommThread.h"
 
 #include <cstring>
 #include <string>
