@@ -1,7 +1,9 @@
+#include "comm32/win/CommReadThread.h"
+
 #include <cstring>
 
-#include "comm32/win/CommThread.h"
 #include "comm32/win/CommsLogWin.h"
+#include "comm32/win/Overlapped.h"
 
 void CommReadThread::Execute() {
   OVERLAPPED ov = {};
@@ -13,14 +15,8 @@ void CommReadThread::Execute() {
   if (waitOv.hEvent != nullptr && SetCommMask(FCommFile, EV_RXCHAR | EV_BREAK)) {
     for (;;) {
       if (reinterpret_cast<LONG_PTR>(FCommFile) <= 0 || FRunState == 0 || StopRequested()) break;
-      DWORD mask = 0;
-      if (!comm32::WaitPortEvent(FCommFile, FCloseEvent, waitOv, mask)) continue;
-      if (mask & EV_RXCHAR) {
-        comm32::RunChunkSeries([this, &ov] { return ReadQueuedChunk(ov); });
-      } else if (mask == 0) {
-        // A wait that ended without an event is not renewed at once.
-        WaitForSingleObject(FCloseEvent, comm32::kEmptyEventPauseMs);
-      }
+      comm32::WaitThenReadChunks(FCommFile, FCloseEvent, waitOv,
+                                 [this, &ov] { return ReadQueuedChunk(ov); });
     }
   }
 

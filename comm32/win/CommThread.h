@@ -1,6 +1,6 @@
-// The worker threads of TComm32: the transmit thread and the two kinds of
-// receive thread. Each reads only its own copies of the port handle, the stop
-// event and the notify window, set before the thread is resumed.
+// The base of TComm32's worker threads (WriteThread.h, ReadThread.h,
+// CommReadThread.h). Each reads only its own copies of the port handle, the
+// stop event and the notify window, set before the thread is resumed.
 #pragma once
 
 #include <windows.h>
@@ -110,104 +110,7 @@ class TCommThread {
   bool FNoticePosted = false;
 };
 
-class TWriteThread : public TCommThread {
- public:
-  TWriteThread();
-  ~TWriteThread() override;
-  // Signalled once the thread's message queue exists.
-  HANDLE QueueReady() const { return FQueueReady; }
-  // Queues one block as WM_COMMDATA. True: the thread owns the block and
-  // releases it, written or not. False: the caller keeps it.
-  bool PostBlock(void* block, std::uint16_t count);
-
- protected:
-  void Execute() override;
-
- private:
-  enum class TWriteEnd { Completed, Aborted, Failed };
-  bool TransmitBuffer(OVERLAPPED& ov, const char* block, DWORD count);
-  TWriteEnd WritePart(OVERLAPPED& ov, const char* data, DWORD count, DWORD& written);
-  void ReleaseQueuedBlocks();
-  HANDLE FQueueReady;
-  // The queue dies with the thread: once it stops taking blocks, a post
-  // still in progress finishes before the last sweep of the queue.
-  std::atomic<bool> FClosed{false};
-  std::atomic<int> FPosting{0};
-};
-
-class TReadThread : public TCommThread {
- public:
-  std::atomic<bool> FOverlappedMode{true};
-
- protected:
-  void Execute() override;
-
- private:
-  struct TState;
-  bool StartOperations(TState& s);
-  // Overlapped mode: one read and one comm-event wait outstanding.
-  bool OverlappedWakeUp(TState& s, bool commEvent);
-  bool SetupReadEvent(TState& s);
-  bool HandleReadEvent(TState& s);
-  bool SetupCommEvent(TState& s);
-  // injected: line errors a test seam adds to the port's.
-  bool HandleCommEvent(TState& s, bool fromOverlapped, DWORD injected = 0);
-  // SetupCommEvent where the port's events are polled.
-  bool CheckLineErrors(TState& s);
-  bool DeliverReceivedData(const char* buffer, DWORD count);
-  bool GiveUp(const char* report);
-  // Blocking mode: a comm-event wait, then a series of chunk reads.
-  void BlockingWakeUp(TState& s);
-  void RetireOverlappedOperations(TState& s);
-  std::uint16_t ReadChunk(TState& s);
-};
-
-class CommReadThread : public TCommThread {
- public:
-  // 1 running, 0 stop requested, 2 ended.
-  std::atomic<std::uint16_t> FRunState{1};
-
- protected:
-  void Execute() override;
-
- private:
-  std::uint16_t ReadQueuedChunk(OVERLAPPED& ov);
-};
-
-// Helpers for overlapped operations on the port.
 namespace comm32 {
-
-// Ends an outstanding operation on ov and waits until the system no longer
-// uses ov; returns the byte count the operation reported. The wait has no
-// limit (ov lives on the caller's stack): drivers need not honour a cancel
-// (Microsoft docs: Canceling Pending I/O Operations), and one that never
-// gives the operation back keeps the thread here; ClosePort leaves it behind.
-DWORD CancelAndCollect(HANDLE file, OVERLAPPED& ov);
-
-enum class TOverlappedWait { Completed, Failed, Stopped };
-
-// Waits for the operation on ov or the stop event. Completed: count set.
-// Failed: last error set. Stopped: the operation was ended and collected,
-// count holds what it reported.
-TOverlappedWait WaitOverlapped(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& count);
-
-// True when the process runs under Wine (ntdll exports wine_get_version).
-bool UnderWine();
-
-// Wine 8 serves each pending WaitCommEvent with a helper thread that ends
-// without the loader's thread detach, so its freed thread block stays in the
-// loader's list of threads with TLS slots; the next load or unload of a module
-// with a TLS directory (this one has one) writes through it and faults. Under
-// Wine no comm-event wait is left pending: the receive threads look at the
-// port themselves, every kPortPollMs, as Wine's helper thread does.
-bool PortEventsPolled();
-constexpr DWORD kPortPollMs = 10;
-
-// A comm-event wait that sleeps: an overlapped WaitCommEvent on ov, also
-// ended by the stop event. Returns false when stopped; mask is 0 when the
-// wait ended without an event or failed. Where port events are polled, the
-// port's input queue is polled instead (EV_RXCHAR only).
-bool WaitPortEvent(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& mask);
 
 // The pause before an operation that a line error aborted is issued again.
 constexpr DWORD kAbortRetryPauseMs = 20;
@@ -219,44 +122,5 @@ constexpr DWORD kLineErrorNoticeMs = 20;
 // The pause before a post that the owner's queue refused (it is full:
 // ERROR_NOT_ENOUGH_QUOTA) is tried again.
 constexpr DWORD kPostRetryPauseMs = 10;
-
-// ReadFile and WriteFile of the worker threads, through the abort seam below.
-BOOL IssueRead(HANDLE file, void* buffer, DWORD size, DWORD* count, OVERLAPPED* ov);
-BOOL IssueWrite(HANDLE file, const void* data, DWORD size, DWORD* count, OVERLAPPED* ov);
-// WaitCommEvent of TReadThread's pending comm-event wait, through the abort
-// seam and the line-error seam below. injected: the line errors the seam
-// made happen (the call then counts as completed with EV_ERR).
-BOOL IssueWaitCommEvent(HANDLE file, DWORD* mask, OVERLAPPED* ov, DWORD& injected);
-
-// Test seams, for what Wine cannot show.
-//
-// Which way the receive threads wait for port events: Auto polls under Wine
-// only; Pending and Polled force one way (set before OpenPort).
-enum class TPortEventWaits { Auto, Pending, Polled };
-void SetPortEventWaits(TPortEventWaits waits);
-
-// Asked before each overlapped read of TReadThread and each write of
-// TWriteThread; true fails that call at once with ERROR_OPERATION_ABORTED,
-// as a driver does while a line error holds a port with fAbortOnError set.
-enum class TPortOperation { Read, Write, CommEvent };
-using TAbortSeam = bool (*)(TPortOperation operation);
-void SetAbortSeam(TAbortSeam seam);
-
-// Asked before each pending comm-event wait of TReadThread is issued; a
-// non-zero result is a line error (CE_* bits) that occurred just then, as a
-// device sending at another speed makes one per character.
-using TLineErrorSeam = DWORD (*)();
-void SetLineErrorSeam(TLineErrorSeam seam);
-
-// Asked before each post of a worker thread to the owner's window; true
-// fails it with ERROR_NOT_ENOUGH_QUOTA, as a full message queue does.
-using TPostSeam = bool (*)();
-void SetPostSeam(TPostSeam seam);
-
-// Runs on each worker thread after its body has returned, before the thread
-// counts as ended. A hook that blocks plays a thread held in a driver that
-// never gives back a cancelled operation.
-using TThreadEndSeam = void (*)(const TCommThread& thread);
-void SetThreadEndSeam(TThreadEndSeam seam);
 
 }  // namespace comm32
