@@ -65,6 +65,14 @@ BOOL TCommThread::PostCommData(void* block, DWORD count) {
   }
 }
 
+bool TCommThread::PostCopy(const char* data, DWORD count) {
+  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, count + 1));
+  if (block == nullptr) return false;
+  std::memcpy(block, data, count);
+  if (!PostCommData(block, count)) LocalFree(block);
+  return true;
+}
+
 BOOL TCommThread::PostHangupRequest() {
   return PostMessageA(FNotifyWindow, WM_REQUESTHANGUP, 0, 0);
 }

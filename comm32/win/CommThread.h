@@ -56,6 +56,10 @@ class TCommThread {
   // Waits until the thread has ended, unless it never ran or this is it.
   void AwaitEnd();
   BOOL PostCommData(void* block, DWORD count);
+  // Posts a copy of count bytes (a zero-terminated block the owner frees);
+  // one the owner's queue refuses is freed. False (last error set) when the
+  // copy cannot be allocated.
+  bool PostCopy(const char* data, DWORD count);
   BOOL PostHangupRequest();
   bool StopRequested() const { return WaitForSingleObject(FCloseEvent, 0) != WAIT_TIMEOUT; }
 

@@ -22,6 +22,19 @@ TOverlappedWait WaitOverlapped(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& 
   return TOverlappedWait::Stopped;
 }
 
+DWORD ReadAndWait(HANDLE file, HANDLE stop, OVERLAPPED& ov, char* buffer, DWORD size) {
+  DWORD count = 0;
+  if (ReadFile(file, buffer, size, &count, &ov)) return count;
+  if (GetLastError() != ERROR_IO_PENDING) {
+    ClearCommError(file, nullptr, nullptr);
+    return 0;
+  }
+  if (WaitOverlapped(file, stop, ov, count) == TOverlappedWait::Failed) {
+    ClearCommError(file, nullptr, nullptr);
+  }
+  return count;
+}
+
 bool UnderWine() {
   static const bool wine = [] {
     const HMODULE ntdll = GetModuleHandleA("ntdll.dll");

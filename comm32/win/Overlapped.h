@@ -39,6 +39,11 @@ constexpr DWORD kPortPollMs = 10;
 // port's input queue is polled instead (EV_RXCHAR only).
 bool WaitPortEvent(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& mask);
 
+// One ReadFile of up to size bytes on ov, waited for (the stop event ends the
+// wait); returns the bytes read. A read that fails clears the port's error
+// word, so that the next one is taken.
+DWORD ReadAndWait(HANDLE file, HANDLE stop, OVERLAPPED& ov, char* buffer, DWORD size);
+
 // One round of a blocking receive: WaitPortEvent on waitOv, then readChunk
 // until a chunk yields nothing (RunChunkSeries). A wait that ended without an
 // event is not renewed at once.

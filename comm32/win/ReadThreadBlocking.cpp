@@ -1,7 +1,5 @@
 // Blocking mode of TReadThread: each wake-up of the thread waits for a port
 // event, then reads in chunks until a read yields nothing.
-#include <cstring>
-
 #include "comm32/win/CommsLogWin.h"
 #include "comm32/win/Overlapped.h"
 #include "comm32/win/ReadThread.h"
@@ -16,24 +14,8 @@ std::uint16_t TReadThread::ReadChunk(OVERLAPPED& readOv) {
   DWORD count = 0;
   // A stop ends the series with an empty chunk, even while bytes stream in.
   if (!StopRequested()) {
-    if (!ReadFile(FCommFile, chunk, comm32::kChunkSize, &count, &readOv)) {
-      if (GetLastError() == ERROR_IO_PENDING) {
-        if (comm32::WaitOverlapped(FCommFile, FCloseEvent, readOv, count) ==
-            comm32::TOverlappedWait::Failed) {
-          ClearCommError(FCommFile, nullptr, nullptr);
-        }
-      } else {
-        count = 0;
-        ClearCommError(FCommFile, nullptr, nullptr);
-      }
-    }
+    count = comm32::ReadAndWait(FCommFile, FCloseEvent, readOv, chunk, comm32::kChunkSize);
   }
-  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, count + 1));
-  if (block == nullptr) {
-    LogLastError(GetLastError(), "LocalAlloc: ");
-    return static_cast<std::uint16_t>(count);
-  }
-  std::memcpy(block, chunk, count);
-  if (!PostCommData(block, count)) LocalFree(block);
+  if (!PostCopy(chunk, count)) LogLastError(GetLastError(), "LocalAlloc: ");
   return static_cast<std::uint16_t>(count);
 }
