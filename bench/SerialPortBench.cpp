@@ -1,4 +1,4 @@
-// Receive timing of the POSIX serial port (cli/posix/SerialPort.h) on a pty:
+// Receive timing of the POSIX serial port (comm32/posix/SerialPort.h) on a pty:
 // each burst, written in three pieces 40 ms apart, must reach OnReceiveData
 // once and whole, 250 +- 30 ms after its last byte. Run by
 // bench/serialport.sh; exits non-zero when a burst misses that.
@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "cli/EventLoop.h"
-#include "cli/posix/SerialPort.h"
+#include "comm32/posix/SerialPort.h"
 
 int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;

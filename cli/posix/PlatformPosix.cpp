@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "cli/Platform.h"
-#include "cli/posix/SerialPort.h"
+#include "comm32/posix/SerialPort.h"
 
 namespace {
 

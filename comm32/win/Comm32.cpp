@@ -6,8 +6,12 @@
 
 #include "comm32/CommLogic.h"
 #include "comm32/CommsLog.h"
+#include "comm32/win/CommReadThread.h"
 #include "comm32/win/CommsLogWin.h"
 #include "comm32/win/DeviceOpen.h"
+#include "comm32/win/Overlapped.h"
+#include "comm32/win/ReadThread.h"
+#include "comm32/win/WriteThread.h"
 
 namespace {
 

@@ -10,8 +10,12 @@
 #include <vector>
 
 #include "comm32/CommPort.h"
-#include "comm32/win/CommThreads.h"
 #include "comm32/win/DeviceOpen.h"
+
+class TCommThread;
+class TReadThread;
+class TWriteThread;
+class CommReadThread;
 
 class TComm32 : public TCommPort {
  public:

@@ -1,7 +1,7 @@
-#include <cstring>
+#include "comm32/win/CommReadThread.h"
 
-#include "comm32/win/CommThreads.h"
 #include "comm32/win/CommsLogWin.h"
+#include "comm32/win/Overlapped.h"
 
 void CommReadThread::Execute() {
   OVERLAPPED ov = {};
@@ -13,14 +13,8 @@ void CommReadThread::Execute() {
   if (waitOv.hEvent != nullptr && SetCommMask(FCommFile, EV_RXCHAR | EV_BREAK)) {
     for (;;) {
       if (reinterpret_cast<LONG_PTR>(FCommFile) <= 0 || FRunState == 0 || StopRequested()) break;
-      DWORD mask = 0;
-      if (!comm32::WaitPortEvent(FCommFile, FCloseEvent, waitOv, mask)) continue;
-      if (mask & EV_RXCHAR) {
-        comm32::RunChunkSeries([this, &ov] { return ReadQueuedChunk(ov); });
-      } else if (mask == 0) {
-        // A wait that ended without an event is not renewed at once.
-        WaitForSingleObject(FCloseEvent, comm32::kEmptyEventPauseMs);
-      }
+      comm32::WaitThenReadChunks(FCommFile, FCloseEvent, waitOv,
+                                 [this, &ov] { return ReadQueuedChunk(ov); });
     }
   }
 
@@ -35,25 +29,11 @@ std::uint16_t CommReadThread::ReadQueuedChunk(OVERLAPPED& ov) {
   DWORD count = 0;
   // A stop ends the series with an empty chunk, even while bytes stream in.
   if (FRunState != 0 && !StopRequested()) {
-    DWORD errors = 0;
     COMSTAT status = {};
-    ClearCommError(FCommFile, &errors, &status);
-    const DWORD want = comm32::QueuedChunkLength(status.cbInQue);
-    if (!ReadFile(FCommFile, chunk, want, &count, &ov)) {
-      if (GetLastError() == ERROR_IO_PENDING) {
-        if (comm32::WaitOverlapped(FCommFile, FCloseEvent, ov, count) ==
-            comm32::TOverlappedWait::Failed) {
-          ClearCommError(FCommFile, &errors, &status);
-        }
-      } else {
-        count = 0;
-        ClearCommError(FCommFile, &errors, &status);
-      }
-    }
+    ClearCommError(FCommFile, nullptr, &status);
+    count = comm32::ReadAndWait(FCommFile, FCloseEvent, ov, chunk,
+                                comm32::QueuedChunkLength(status.cbInQue));
   }
-  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, count + 1));
-  if (block == nullptr) return static_cast<std::uint16_t>(count);
-  std::memcpy(block, chunk, count);
-  if (!PostCommData(block, count)) LocalFree(block);
+  PostCopy(chunk, count);
   return static_cast<std::uint16_t>(count);
 }

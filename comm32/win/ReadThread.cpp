@@ -1,8 +1,10 @@
+#include "comm32/win/ReadThread.h"
+
 #include <cstring>
 #include <string>
 
-#include "comm32/win/CommThreads.h"
 #include "comm32/win/CommsLogWin.h"
+#include "comm32/win/Overlapped.h"
 
 namespace {
 
@@ -58,7 +60,8 @@ void TReadThread::Execute() {
       }
       // The mode is read afresh at every wake-up.
       if (!FOverlappedMode) {
-        BlockingWakeUp(s);
+        if (!s.retired) RetireOverlappedOperations(s);
+        BlockingWakeUp(s.commOv, s.readOv);
       } else if (!OverlappedWakeUp(s, r == WAIT_OBJECT_0 + 1)) {
         break;
       }
@@ -271,42 +274,4 @@ void TReadThread::RetireOverlappedOperations(TState& s) {
     DeliverReceivedData(s.buffer, s.count);
   }
   s.retired = true;
-}
-
-void TReadThread::BlockingWakeUp(TState& s) {
-  if (!s.retired) RetireOverlappedOperations(s);
-  DWORD mask = 0;
-  if (!comm32::WaitPortEvent(FCommFile, FCloseEvent, s.commOv, mask)) return;
-  if (mask & EV_RXCHAR) {
-    comm32::RunChunkSeries([this, &s] { return ReadChunk(s); });
-  } else if (mask == 0) {
-    WaitForSingleObject(FCloseEvent, comm32::kEmptyEventPauseMs);
-  }
-}
-
-std::uint16_t TReadThread::ReadChunk(TState& s) {
-  char chunk[comm32::kChunkSize];
-  DWORD count = 0;
-  // A stop ends the series with an empty chunk, even while bytes stream in.
-  if (!StopRequested()) {
-    if (!ReadFile(FCommFile, chunk, comm32::kChunkSize, &count, &s.readOv)) {
-      if (GetLastError() == ERROR_IO_PENDING) {
-        if (comm32::WaitOverlapped(FCommFile, FCloseEvent, s.readOv, count) ==
-            comm32::TOverlappedWait::Failed) {
-          ClearCommError(FCommFile, nullptr, nullptr);
-        }
-      } else {
-        count = 0;
-        ClearCommError(FCommFile, nullptr, nullptr);
-      }
-    }
-  }
-  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, count + 1));
-  if (block == nullptr) {
-    Report("LocalAlloc: ");
-    return static_cast<std::uint16_t>(count);
-  }
-  std::memcpy(block, chunk, count);
-  if (!PostCommData(block, count)) LocalFree(block);
-  return static_cast<std::uint16_t>(count);
 }

@@ -1,7 +1,9 @@
+#include "comm32/win/WriteThread.h"
+
 #include <string>
 
-#include "comm32/win/CommThreads.h"
 #include "comm32/win/CommsLogWin.h"
+#include "comm32/win/Overlapped.h"
 
 namespace {
 

@@ -11,7 +11,3 @@ add_test(NAME cli_test.Modem COMMAND cli_test --gtest_filter=Modem/CliTest.*)
 set_tests_properties(cli_test.Modem PROPERTIES LABELS unit TIMEOUT 300)
 add_test(NAME cli_test.Input COMMAND cli_test --gtest_filter=CliInput.*)
 set_tests_properties(cli_test.Input PROPERTIES LABELS unit TIMEOUT 120)
-
-# The POSIX port's UUCP lock files, on a pty.
-ctyset2_unit_test(serial_port_lock_test SOURCES ${CMAKE_CURRENT_LIST_DIR}/cli/SerialPortLockTest.cpp
-                  LIBS ctyset2_cli_core)

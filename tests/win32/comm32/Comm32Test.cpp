@@ -20,6 +20,8 @@
 #include "ProcessProbe.h"
 #include "ThreadLedger.h"
 #include "comm32/CommLogic.h"
+#include "comm32/win/CommThread.h"
+#include "comm32/win/TestSeams.h"
 #include "WineTest.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "WineTest.h"
 #include "comm32/win/Comm32.h"
+#include "comm32/win/CommThread.h"
 
 namespace {
 

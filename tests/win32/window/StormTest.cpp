@@ -19,6 +19,8 @@
 #include "DialogDriver.h"
 #include "LineErrorStorm.h"
 #include "comm32/win/Comm32.h"
+#include "comm32/win/CommThread.h"
+#include "comm32/win/TestSeams.h"
 #include "wfload/win/ControlIds.h"
 #include "wfload/win/DialogWindow.h"
 

@@ -14,7 +14,7 @@
 #include <sstream>
 #include <string>
 
-#include "cli/posix/SerialPort.h"
+#include "comm32/posix/SerialPort.h"
 #include "gtest/gtest.h"
 
 namespace {

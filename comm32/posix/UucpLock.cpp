@@ -1,4 +1,4 @@
-#include "cli/posix/UucpLock.h"
+#include "comm32/posix/UucpLock.h"
 
 #include <fcntl.h>
 #include <signal.h>

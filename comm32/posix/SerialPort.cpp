@@ -1,4 +1,4 @@
-#include "cli/posix/SerialPort.h"
+#include "comm32/posix/SerialPort.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,27 +1,15 @@
-#include "comm32/win/CommThreads.h"
+#include "comm32/win/CommThread.h"
 
 #include <cstring>
 #include <string>
 
 #include "comm32/win/CommsLogWin.h"
+#include "comm32/win/TestSeams.h"
 
 namespace {
 
 const char kInvalidHandleLine[] =
     "ERROR_INVALID_HANDLE, Likely that the Service Provider has closed the port.";
-
-std::atomic<comm32::TPortEventWaits> gPortEventWaits{comm32::TPortEventWaits::Auto};
-std::atomic<comm32::TAbortSeam> gAbortSeam{nullptr};
-std::atomic<comm32::TThreadEndSeam> gThreadEndSeam{nullptr};
-std::atomic<comm32::TLineErrorSeam> gLineErrorSeam{nullptr};
-std::atomic<comm32::TPostSeam> gPostSeam{nullptr};
-
-bool AbortedBySeam(comm32::TPortOperation operation) {
-  const comm32::TAbortSeam seam = gAbortSeam.load();
-  if (seam == nullptr || !seam(operation)) return false;
-  SetLastError(ERROR_OPERATION_ABORTED);
-  return true;
-}
 
 }  // namespace
 
@@ -45,7 +33,7 @@ DWORD WINAPI TCommThread::ThreadProc(void* self) {
   MarkCommsLogWorkerThread();
   auto* thread = static_cast<TCommThread*>(self);
   thread->Execute();
-  if (const comm32::TThreadEndSeam seam = gThreadEndSeam.load()) seam(*thread);
+  comm32::RunThreadEndSeam(*thread);
   // The object is the owner's until the owner abandons it; then it is ours.
   if (thread->FEnd.exchange(kEnded) == kAbandoned) delete thread;
   return 0;
@@ -62,8 +50,7 @@ void TCommThread::Abandon(std::unique_ptr<TCommThread> thread, std::shared_ptr<v
 // is lost to a busy owner.
 BOOL TCommThread::PostCommData(void* block, DWORD count) {
   for (;;) {
-    const comm32::TPostSeam seam = gPostSeam.load();
-    if (seam != nullptr && seam()) {
+    if (comm32::PostRefusedBySeam()) {
       SetLastError(ERROR_NOT_ENOUGH_QUOTA);
     } else if (PostMessageA(FNotifyWindow, WM_COMMDATA, MAKEWPARAM(count, FOpening),
                             reinterpret_cast<LPARAM>(block))) {
@@ -76,6 +63,14 @@ BOOL TCommThread::PostCommData(void* block, DWORD count) {
       return FALSE;
     }
   }
+}
+
+bool TCommThread::PostCopy(const char* data, DWORD count) {
+  char* block = static_cast<char*>(LocalAlloc(LMEM_ZEROINIT, count + 1));
+  if (block == nullptr) return false;
+  std::memcpy(block, data, count);
+  if (!PostCommData(block, count)) LocalFree(block);
+  return true;
 }
 
 BOOL TCommThread::PostHangupRequest() {
@@ -154,120 +149,3 @@ bool TCommThread::SetPortMask(DWORD mask) {
     }
   }
 }
-
-namespace comm32 {
-
-DWORD CancelAndCollect(HANDLE file, OVERLAPPED& ov) {
-  CancelIoEx(file, &ov);
-  DWORD count = 0;
-  GetOverlappedResult(file, &ov, &count, TRUE);
-  return count;
-}
-
-TOverlappedWait WaitOverlapped(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& count) {
-  const HANDLE handles[2] = {stop, ov.hEvent};
-  const DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-  if (r == WAIT_OBJECT_0 + 1) {
-    return GetOverlappedResult(file, &ov, &count, TRUE) ? TOverlappedWait::Completed
-                                                        : TOverlappedWait::Failed;
-  }
-  count = CancelAndCollect(file, ov);
-  return TOverlappedWait::Stopped;
-}
-
-bool UnderWine() {
-  static const bool wine = [] {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  }();
-  return wine;
-}
-
-bool PortEventsPolled() {
-  switch (gPortEventWaits.load()) {
-    case TPortEventWaits::Pending:
-      return false;
-    case TPortEventWaits::Polled:
-      return true;
-    case TPortEventWaits::Auto:
-      break;
-  }
-  return UnderWine();
-}
-
-namespace {
-
-// WaitPortEvent without a pending WaitCommEvent: until bytes are queued (when
-// the port's mask asks for EV_RXCHAR), the stop event, or a failure.
-bool PollPortEvent(HANDLE file, HANDLE stop, DWORD& mask) {
-  mask = 0;
-  for (;;) {
-    DWORD wanted = 0;
-    COMSTAT status = {};
-    if (!GetCommMask(file, &wanted) || !ClearCommError(file, nullptr, &status)) return true;
-    if ((wanted & EV_RXCHAR) != 0 && status.cbInQue != 0) {
-      mask = EV_RXCHAR;
-      return true;
-    }
-    if (WaitForSingleObject(stop, kPortPollMs) != WAIT_TIMEOUT) return false;
-  }
-}
-
-}  // namespace
-
-bool WaitPortEvent(HANDLE file, HANDLE stop, OVERLAPPED& ov, DWORD& mask) {
-  if (PortEventsPolled()) return PollPortEvent(file, stop, mask);
-  mask = 0;
-  if (WaitCommEvent(file, &mask, &ov)) return true;
-  if (GetLastError() != ERROR_IO_PENDING) {
-    mask = 0;
-    return true;
-  }
-  DWORD unused = 0;
-  switch (WaitOverlapped(file, stop, ov, unused)) {
-    case TOverlappedWait::Completed:
-      return true;
-    case TOverlappedWait::Failed:
-      mask = 0;
-      return true;
-    case TOverlappedWait::Stopped:
-      break;
-  }
-  mask = 0;
-  return false;
-}
-
-BOOL IssueRead(HANDLE file, void* buffer, DWORD size, DWORD* count, OVERLAPPED* ov) {
-  if (AbortedBySeam(TPortOperation::Read)) {
-    *count = 0;
-    return FALSE;
-  }
-  return ReadFile(file, buffer, size, count, ov);
-}
-
-BOOL IssueWrite(HANDLE file, const void* data, DWORD size, DWORD* count, OVERLAPPED* ov) {
-  if (AbortedBySeam(TPortOperation::Write)) {
-    *count = 0;
-    return FALSE;
-  }
-  return WriteFile(file, data, size, count, ov);
-}
-
-BOOL IssueWaitCommEvent(HANDLE file, DWORD* mask, OVERLAPPED* ov, DWORD& injected) {
-  const TLineErrorSeam seam = gLineErrorSeam.load();
-  injected = seam != nullptr ? seam() : 0;
-  if (injected != 0) {
-    *mask = EV_ERR;
-    return TRUE;
-  }
-  if (AbortedBySeam(TPortOperation::CommEvent)) return FALSE;
-  return WaitCommEvent(file, mask, ov);
-}
-
-void SetPortEventWaits(TPortEventWaits waits) { gPortEventWaits.store(waits); }
-void SetAbortSeam(TAbortSeam seam) { gAbortSeam.store(seam); }
-void SetThreadEndSeam(TThreadEndSeam seam) { gThreadEndSeam.store(seam); }
-void SetLineErrorSeam(TLineErrorSeam seam) { gLineErrorSeam.store(seam); }
-void SetPostSeam(TPostSeam seam) { gPostSeam.store(seam); }
-
-}  // namespace comm32

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "cli/posix/UucpLock.h"
+#include "comm32/posix/UucpLock.h"
 #include "comm32/CommPort.h"
 
 class TSerialPort final : public TCommPort {
