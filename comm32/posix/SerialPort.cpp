@@ -245,22 +245,29 @@ bool TSerialPort::ApplyLineSettings() {
   return ::tcsetattr(fd_, TCSANOW, &t) == 0;
 }
 
+namespace {
+// Posts `act` to the owner's thread, where it runs on the port only while the
+// opening that read the data (`session`) is still the port's.
+template <typename TShared, typename TAct>
+void PostToOpening(const std::shared_ptr<TShared>& shared, unsigned session, TAct act) {
+  shared->post([weak = std::weak_ptr<TShared>(shared), session, act = std::move(act)] {
+    auto s = weak.lock();
+    if (s && s->owner && s->session == session) act(*s->owner);
+  });
+}
+}  // namespace
+
 void TSerialPort::Receive(int fd, int stopFd, std::shared_ptr<TShared> shared, unsigned session) {
-  const std::weak_ptr<TShared> weak = shared;
   const auto interval = std::chrono::milliseconds(comm32::kReadIntervalTimeoutMs);
   const auto deliver = [&](std::string bytes) {
-    shared->post([weak, session, bytes = std::move(bytes)] {
-      auto s = weak.lock();
-      if (!s || !s->owner || s->session != session) return;
-      if (const auto& handler = s->owner->FOnReceiveData)
+    PostToOpening(shared, session, [bytes = std::move(bytes)](TSerialPort& port) {
+      if (const auto& handler = port.OnReceiveData())
         handler(bytes.c_str(), static_cast<std::uint16_t>(bytes.size()));
     });
   };
   const auto hangup = [&] {
-    shared->post([weak, session] {
-      auto s = weak.lock();
-      if (!s || !s->owner || s->session != session) return;
-      if (const auto& handler = s->owner->FOnRequestHangup) handler(s->owner);
+    PostToOpening(shared, session, [](TSerialPort& port) {
+      if (const auto& handler = port.OnRequestHangup()) handler(&port);
     });
   };
 

@@ -34,46 +34,53 @@ void TWriteThread::Execute() {
     LogLastError(GetLastError(), "Unable to CreateEvent: ");
     PostHangupRequest();
   } else {
-    for (;;) {
-      if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        const DWORD r = MsgWaitForMultipleObjects(1, &FCloseEvent, FALSE, INFINITE, QS_ALLINPUT);
-        if (r == WAIT_FAILED) {
-          LogLastError(GetLastError(), "Write WAIT_FAILED: ");
-          PostHangupRequest();
-          break;
-        }
-        if (r == WAIT_OBJECT_0) break;
-        if (r == WAIT_OBJECT_0 + 1) continue;
-        WriteCommsLog(("Unexpected Wait return value " + std::to_string(r)).c_str());
-        PostHangupRequest();
-        break;
-      }
-      if (StopRequested()) {
-        ReleaseThreadMessage(msg);
-        break;
-      }
-      if (msg.hwnd != nullptr) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-        continue;
-      }
-      if (msg.message == WM_COMMDATA) {
-        WriteCommsLog("Writing to comm port");
-        const char* block = reinterpret_cast<const char*>(msg.lParam);
-        const bool ok = TransmitBuffer(ov, block, static_cast<DWORD>(msg.wParam));
-        LocalFree(reinterpret_cast<HLOCAL>(msg.lParam));
-        if (!ok) break;
-        continue;
-      }
-      WriteCommsLog(
-          ("Unexpected message posted to Write thread: " + std::to_string(msg.message)).c_str());
-    }
+    ServeQueue(ov);
   }
 
   WriteCommsLog("Write thread shutting down");
   PurgeComm(FCommFile, PURGE_TXABORT | PURGE_TXCLEAR);
   if (ov.hEvent != nullptr) CloseHandle(ov.hEvent);
   ReleaseQueuedBlocks();
+}
+
+bool TWriteThread::NextMessage(MSG& msg) {
+  while (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    const DWORD r = MsgWaitForMultipleObjects(1, &FCloseEvent, FALSE, INFINITE, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0 + 1) continue;  // a message has come
+    if (r == WAIT_OBJECT_0) return false;  // the stop event
+    if (r == WAIT_FAILED)
+      LogLastError(GetLastError(), "Write WAIT_FAILED: ");
+    else
+      WriteCommsLog(("Unexpected Wait return value " + std::to_string(r)).c_str());
+    PostHangupRequest();
+    return false;
+  }
+  return true;
+}
+
+void TWriteThread::ServeQueue(OVERLAPPED& ov) {
+  MSG msg;
+  while (NextMessage(msg)) {
+    if (StopRequested()) {
+      ReleaseThreadMessage(msg);
+      return;
+    }
+    if (msg.hwnd != nullptr) {
+      TranslateMessage(&msg);
+      DispatchMessageA(&msg);
+      continue;
+    }
+    if (msg.message == WM_COMMDATA) {
+      WriteCommsLog("Writing to comm port");
+      const char* block = reinterpret_cast<const char*>(msg.lParam);
+      const bool ok = TransmitBuffer(ov, block, static_cast<DWORD>(msg.wParam));
+      LocalFree(reinterpret_cast<HLOCAL>(msg.lParam));
+      if (!ok) return;
+      continue;
+    }
+    WriteCommsLog(
+        ("Unexpected message posted to Write thread: " + std::to_string(msg.message)).c_str());
+  }
 }
 
 bool TWriteThread::PostBlock(void* block, std::uint16_t count) {

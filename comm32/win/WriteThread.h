@@ -24,6 +24,11 @@ class TWriteThread : public TCommThread {
 
  private:
   enum class TWriteEnd { Completed, Aborted, Failed };
+  // The next message of the thread's queue, waited for. False: the thread
+  // is to end (the stop event, or a failed wait, reported).
+  bool NextMessage(MSG& msg);
+  // Writes the queued blocks until the thread is to end.
+  void ServeQueue(OVERLAPPED& ov);
   bool TransmitBuffer(OVERLAPPED& ov, const char* block, DWORD count);
   TWriteEnd WritePart(OVERLAPPED& ov, const char* data, DWORD count, DWORD& written);
   void ReleaseQueuedBlocks();
