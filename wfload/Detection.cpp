@@ -184,7 +184,6 @@ void TForm1::ForgetEarlierPorts() {
 
 void TForm1::EndScan() {
   if (st_.PortOpened && st_.ModemKnown) {
-    detected_ = true;
     Tell(TOutcome::Prompt);
   } else {
     Timer4.SetEnabled(false);

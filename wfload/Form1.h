@@ -198,8 +198,6 @@ class TForm1 {
   // country, and both are then empty.
   bool CheckCountry();
 
-  // Detection has ended with a recognised modem (OK may start the switch).
-  bool DetectionSucceeded() const { return detected_; }
   // The country switch has started.
   bool SwitchRunning() const { return switching_; }
   // The country the modem's status listing named after the switch; empty
@@ -217,6 +215,12 @@ class TForm1 {
     Failed,         // kDetectErrorBox: a step or the read-back failed
   };
   TOutcome Outcome() const { return outcome_; }
+  // Detection has ended with a recognised modem (OK may start the switch):
+  // the prompt, and every outcome of a switch, come only after it.
+  bool DetectionSucceeded() const {
+    return outcome_ == TOutcome::Prompt || outcome_ == TOutcome::Switched ||
+           outcome_ == TOutcome::Failed;
+  }
   // The port the status line says is probed (kDetectingFormat); 0 when it
   // names none.
   int ProbedPort() const { return probedPort_; }
@@ -256,7 +260,6 @@ class TForm1 {
 
   IFormHost& host_;
   TDialogState& st_;
-  bool detected_ = false;
   bool switching_ = false;
   // Set from the moment the dialog closes its port (or tries another) until
   // a port is open again: a delivery then belongs to a port it is done with.

@@ -190,7 +190,7 @@ void TForm1::CompleteScript() {
 
 void TForm1::UPGRADEClick() {
   // OK acts once detection has found the modem, and only once.
-  if (!detected_ || switching_) return;
+  if (!DetectionSucceeded() || switching_) return;
   // CountryCmd and CurCommand become the chosen country's command, which the
   // script's AT*NC line sends; none when the box names no country.
   const bool countryChosen = CheckCountry();
