@@ -249,6 +249,8 @@ TEST_P(CountryAnswerTest, VerdictIsWhatTheModemDid) {
   const FakeHost::Message& told = host.messages[0];
   EXPECT_EQ(told.text == TForm1::kResetOkBox, accepted);
   EXPECT_EQ(outcome, accepted ? TForm1::TOutcome::Switched : TForm1::TOutcome::Failed);
+  // Either way the modem was recognised; the switch's end does not undo that.
+  EXPECT_TRUE(form->DetectionSucceeded());
   EXPECT_EQ(Status(), accepted ? "Modem reset OK!!" : "Detect ERROR.....");
 
   std::vector<std::string> heard;
