@@ -146,7 +146,7 @@ serialcomm_values() {
 # above COM8: the machine's own ports are never listed, and the tests' scans
 # see COM1..COM8 only unless a test lists more.
 check_ports() {
-  local link target value com n listed= unlisted=
+  local link target value com n dev listed= unlisted=
   # The device manager fills the list as it starts; wait for our ports.
   for _ in $(seq 100); do
     [[ $(serialcomm_values | wc -l) -ge $mapped_ports ]] && break
@@ -178,6 +178,16 @@ check_ports() {
   if [[ "$listed" != "$(for i in $(seq "$listed_ports"); do printf 'COM%d ' "$i"; done)" ]]; then
     say "serial ports listed: '$listed', expected COM1..COM$listed_ports"
     exit 1
+  fi
+  # Run by make test in a namespace where the machine's devices are /dev/null.
+  if [[ ${CTYSET2_SERIAL_DEVICES_HIDDEN:-} == 1 ]]; then
+    for dev in /dev/ttyS* /dev/ttyUSB* /dev/ttyACM*; do
+      [[ -e "$dev" ]] || continue
+      if [[ "$(stat -c %t,%T "$dev")" != "1,3" ]]; then
+        say "$dev is a real device, not /dev/null"
+        exit 1
+      fi
+    done
   fi
 }
 
